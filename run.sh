@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# One entry point for everything: ./run.sh <target>
+#   demo    build, start the codec simulator on loopback, drive a real session
+#   test    the whole test suite: normal build, then AddressSanitizer+UBSan build
+#   tsan    the concurrency tests under ThreadSanitizer
+#   bench   the benchmarks; writes bench/results.md
+#   fuzz    each libFuzzer target for FUZZ_SECONDS (default 60) seconds
+#   build   just build (normal)
+# Every target installs missing Debian packages first.
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$PWD
+target=${1:-test}
+shift || true
+
+if [ -d /usr/lib/jvm/java-17-openjdk-amd64 ]; then
+  export JAVA_HOME=/usr/lib/jvm/java-17-openjdk-amd64
+fi
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+configure() {  # dir, extra cmake args...
+  local dir=$1; shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  fi
+  cmake --build "$dir" -j "$JOBS"
+}
+
+run_ctest() {  # dir, label for the summary, extra ctest args...
+  local dir=$1 label=$2; shift 2
+  local log="$dir/ctest.log" rc=0
+  ctest --test-dir "$dir" -j "$JOBS" --output-on-failure --timeout 600 "$@" 2>&1 | tee "$log" || rc=$?
+  local line
+  line=$(grep -E '^[0-9]+% tests passed' "$log" | tail -n 1 || true)
+  local total failed
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  failed=$(sed -E 's/.*, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  [ -n "$total" ] && [ "$total" != "$line" ] || { total=0; failed=1; }
+  PASSED=$((PASSED + total - failed)); FAILED=$((FAILED + failed))
+  echo "[$label] $line"
+  return $rc
+}
+
+case "$target" in
+  build)
+    scripts/bootstrap.sh
+    configure build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    ;;
+  test)
+    scripts/bootstrap.sh
+    PASSED=0; FAILED=0; status=0
+    configure build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    run_ctest build/normal normal || status=1
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    configure build/asan -DCMAKE_BUILD_TYPE=Debug -DKYR_SANITIZE=address,undefined
+    run_ctest build/asan asan+ubsan -LE no_asan || status=1
+    echo "total: $PASSED passed, $FAILED failed"
+    exit $status
+    ;;
+  tsan)
+    scripts/bootstrap.sh
+    PASSED=0; FAILED=0
+    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+    configure build/tsan -DCMAKE_BUILD_TYPE=Debug -DKYR_SANITIZE=thread
+    status=0
+    run_ctest build/tsan tsan -L concurrency || status=1
+    echo "total: $PASSED passed, $FAILED failed"
+    exit $status
+    ;;
+  demo)
+    scripts/bootstrap.sh
+    configure build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    exec "$ROOT/scripts/demo.sh" build/normal "$@"
+    ;;
+  bench)
+    scripts/bootstrap.sh libbenchmark-dev
+    configure build/bench -DCMAKE_BUILD_TYPE=Release -DKYR_BUILD_BENCH=ON -DKYR_BUILD_TESTS=OFF
+    exec "$ROOT/scripts/bench.sh" build/bench "$@"
+    ;;
+  fuzz)
+    scripts/bootstrap.sh clang libclang-rt-14-dev
+    CC=clang CXX=clang++ configure build/fuzz -DCMAKE_BUILD_TYPE=Debug -DKYR_BUILD_FUZZ=ON -DKYR_BUILD_TESTS=OFF
+    exec "$ROOT/scripts/fuzz.sh" build/fuzz "${FUZZ_SECONDS:-60}"
+    ;;
+  *)
+    echo "usage: $0 {demo|test|tsan|bench|fuzz|build}" >&2
+    exit 2
+    ;;
+esac
