@@ -1,0 +1,25 @@
+#include "service/events.h"
+
+extern "C" const char *kyr_event_name(int code) {
+  switch (code) {
+#define KYR_X_CASE(name, value) \
+  case value:                   \
+    return #name;
+    KYR_EVENT_LIST(KYR_X_CASE)
+#undef KYR_X_CASE
+    default:
+      return nullptr;
+  }
+}
+
+extern "C" const char *kyr_connect_state_name(int state) {
+  switch (state) {
+#define KYR_X_CASE(name, value) \
+  case value:                   \
+    return #name;
+    KYR_CONNECT_STATE_LIST(KYR_X_CASE)
+#undef KYR_X_CASE
+    default:
+      return nullptr;
+  }
+}
