@@ -281,7 +281,11 @@ bool handshake(codec_sim *sim, sim_conn &c, const std::string &method, const cJS
                model_answer *a) {
     const codec_sim_config &cfg = sim->cfg;
     if (method == "csVersion") {
-        c.challenge = cfg.challenge.empty() ? random_hex(12) : cfg.challenge;
+        // A challenge the client never saw cannot be part of its answer.
+        if (!cfg.send_challenge)
+            c.challenge.clear();
+        else
+            c.challenge = cfg.challenge.empty() ? random_hex(12) : cfg.challenge;
         int verr;
         {
             std::lock_guard<std::mutex> lk(sim->mu);
