@@ -1,0 +1,449 @@
+/* Callback registries, the notification ring and the processing loop. */
+#include "csapi/client/csapi_callback.h"
+
+#include <pthread.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "csapi/client/csapi_client.h"
+#include "csapi/client/csapi_hash.h"
+#include "csapi/client/csapi_internal.h"
+#include "csapi/client/csapi_rpc.h"
+#include "ipc/libccom/ccom.h"
+
+namespace {
+
+/* ---- registries ---- */
+
+struct Registry {
+  bool initialised;
+  bool synced;      /* has taken its first position in the ring */
+  int32_t readPos;  /* next record to read */
+  uint64_t readSeq; /* sequence number of that record */
+  csHashTable table;
+  csHashSlot slots[CSAPI_CALLBACK_HASH_SLOTS];
+};
+
+Registry gCallbackHashTable;
+pthread_mutex_t gCallbackHashTable_mut = PTHREAD_MUTEX_INITIALIZER;
+
+pthread_key_t gThreadRegistryKey;
+pthread_once_t gOnce = PTHREAD_ONCE_INIT;
+
+/* ---- notification ring ---- */
+
+/* Each record: 4-byte length L, L message bytes, the instance byte, 3 spare
+ * bytes. A zero length means "continue at offset 0". Sequence numbers let a
+ * reader see that the writer has overwritten records it had not read. */
+struct MsgQueue {
+  int32_t writePos;
+  int32_t tailPos;
+  uint64_t writeSeq;
+  uint64_t tailSeq;
+  unsigned char ring[CSAPI_NOTIFY_RING_SIZE];
+};
+
+MsgQueue callbacks_msgq;
+pthread_mutex_t callbacks_mut = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t callbacks_cond;
+
+void free_registry_contents(Registry *reg) {
+  if (!reg->initialised) return;
+  for (int i = 0; i < reg->table.size; i++) {
+    csHashSlot *s = &reg->table.slots[i];
+    if (s->key) {
+      free(s->key);
+      free(s->value);
+      s->key = nullptr;
+      s->value = nullptr;
+    }
+  }
+  reg->table.count = 0;
+}
+
+void thread_registry_destructor(void *p) {
+  Registry *reg = static_cast<Registry *>(p);
+  free_registry_contents(reg);
+  free(reg);
+}
+
+void once_init() {
+  pthread_key_create(&gThreadRegistryKey, thread_registry_destructor);
+  pthread_condattr_t attr;
+  pthread_condattr_init(&attr);
+  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+  pthread_cond_init(&callbacks_cond, &attr);
+  pthread_condattr_destroy(&attr);
+}
+
+void ensure_init() { pthread_once(&gOnce, once_init); }
+
+/* The registry for the flag; the global one comes back locked and must be
+ * given back with release_registry. Null for any other flag or when the
+ * thread's registry cannot be allocated. */
+Registry *obtain_registry(int global) {
+  ensure_init();
+  if (global == 1) {
+    pthread_mutex_lock(&gCallbackHashTable_mut);
+    if (!gCallbackHashTable.initialised) {
+      (void)HashInit(&gCallbackHashTable.table, gCallbackHashTable.slots, CSAPI_CALLBACK_HASH_SLOTS);
+      gCallbackHashTable.initialised = true;
+    }
+    return &gCallbackHashTable;
+  }
+  if (global != 0) return nullptr;
+  Registry *reg = static_cast<Registry *>(pthread_getspecific(gThreadRegistryKey));
+  if (reg) return reg;
+  reg = static_cast<Registry *>(calloc(1, sizeof(Registry)));
+  if (!reg) {
+    csLog("callback", CS_LOG_ERR, "callback_add: ERROR, couldn't alloc local callback hashtable\n");
+    return nullptr;
+  }
+  (void)HashInit(&reg->table, reg->slots, CSAPI_CALLBACK_HASH_SLOTS);
+  reg->initialised = true;
+  if (pthread_setspecific(gThreadRegistryKey, reg) != 0) {
+    free(reg);
+    csLog("callback", CS_LOG_ERR, "callback_add: ERROR, couldn't alloc local callback hashtable\n");
+    return nullptr;
+  }
+  return reg;
+}
+
+void release_registry(Registry *reg) {
+  if (reg == &gCallbackHashTable) pthread_mutex_unlock(&gCallbackHashTable_mut);
+}
+
+bool same_entry(const csCallbackEntry &e, csCallbackFunc func, uintptr_t ud, uintptr_t inst) {
+  return e.func == func && e.userDefined == ud && e.srvrInstance == inst;
+}
+
+int32_t ring_len_at(int32_t pos) {
+  int32_t len;
+  memcpy(&len, callbacks_msgq.ring + pos, sizeof len);
+  return len;
+}
+
+/* Moves the tail past its oldest record (callbacks_mut held). */
+void evict_oldest() {
+  MsgQueue &q = callbacks_msgq;
+  int32_t next = q.tailPos + ring_len_at(q.tailPos) + 8;
+  q.tailSeq++;
+  if (q.tailSeq < q.writeSeq && ring_len_at(next) == 0) next = 0;
+  q.tailPos = next;
+}
+
+/* Takes the reader to the oldest intact record when the writer has lapped
+ * it (callbacks_mut held). A registry's first read starts there quietly. */
+void resync(Registry *reg) {
+  MsgQueue &q = callbacks_msgq;
+  if (!reg->synced) {
+    reg->synced = true;
+    reg->readSeq = q.tailSeq;
+    reg->readPos = q.tailPos;
+    return;
+  }
+  if (reg->readSeq < q.tailSeq) {
+    csLog("callback", CS_LOG_WARNING, "notification queue overran this reader, %llu notifications lost\n",
+          (unsigned long long)(q.tailSeq - reg->readSeq));
+    reg->readSeq = q.tailSeq;
+    reg->readPos = q.tailPos;
+  }
+}
+
+bool any_instance_connected() {
+  for (int i = 0; i < CSAPI_SRVR_MAX; i++)
+    if (csapi_client_get_state(i) != CLIENT_STATE_DISCONNECTED) return true;
+  return false;
+}
+
+}  // namespace
+
+namespace csapi_detail {
+
+RingView ring_view() {
+  pthread_mutex_lock(&callbacks_mut);
+  RingView v{callbacks_msgq.writePos, callbacks_msgq.tailPos, callbacks_msgq.writeSeq, callbacks_msgq.tailSeq};
+  pthread_mutex_unlock(&callbacks_mut);
+  return v;
+}
+
+}  // namespace csapi_detail
+
+int callback_init(void) {
+  ensure_init();
+  return 0;
+}
+
+int callback_exit(void) {
+  /* The key, mutex and condition stay: reader threads and thread registries
+   * may outlive the library's end, and a destroyed lock under them would be
+   * worse than the few bytes kept. */
+  csLog("callback", CS_LOG_DEBUG, "callback_Exit\n");
+  return 0;
+}
+
+int callback_add_client(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined, int global) {
+  if (!name || !func) return -1;
+  Registry *reg = obtain_registry(global);
+  if (!reg) return -1;
+  int rc = -1;
+  csCallbackEntry *table = static_cast<csCallbackEntry *>(HashLookup(&reg->table, name, 0));
+  if (!table) {
+    table = static_cast<csCallbackEntry *>(calloc(CS_CALLBACK_TABLE_ENTRIES, sizeof(csCallbackEntry)));
+    if (!table) {
+      csLog("callback", CS_LOG_ERR, "callback_add: ERROR, couldn't alloc callback table\n");
+      goto out;
+    }
+    if (HashAdd(&reg->table, name, table) != 0) {
+      csLog("callback", CS_LOG_ERR, "callback_add: couldn't add callback:%s hash to callback hashtable\n", name);
+      free(table);
+      goto out;
+    }
+  }
+  {
+    uintptr_t inst = (uintptr_t)(intptr_t)instance;
+    int freeIdx = -1;
+    bool present = false;
+    for (int i = 0; i < CS_CALLBACK_TABLE_ENTRIES; i++) {
+      if (same_entry(table[i], func, userDefined, inst)) {
+        present = true;
+        break;
+      }
+      if (!table[i].func && freeIdx < 0) freeIdx = i;
+    }
+    if (!present) {
+      if (freeIdx < 0) {
+        csLog("callback", CS_LOG_ERR, "callback_add: ERROR, out of entries in callback table for:%s\n", name);
+        goto out;
+      }
+      table[freeIdx].func = func;
+      table[freeIdx].userDefined = userDefined;
+      table[freeIdx].srvrInstance = inst;
+    }
+  }
+  rc = reg->table.count;
+out:
+  release_registry(reg);
+  return rc;
+}
+
+int callback_delete_client(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined, int global) {
+  if (!name) return -1;
+  Registry *reg = obtain_registry(global);
+  if (!reg) return -1;
+  csCallbackEntry *table = static_cast<csCallbackEntry *>(HashLookup(&reg->table, name, 0));
+  if (!table) {
+    csLog("callback", CS_LOG_WARNING,
+          "callback_delete: name:%s func:%p userDefined:%lx callback function table not found\n", name,
+          (void *)func, (unsigned long)userDefined);
+  } else {
+    uintptr_t inst = (uintptr_t)(intptr_t)instance;
+    bool found = false;
+    for (int i = 0; i < CS_CALLBACK_TABLE_ENTRIES; i++) {
+      if (same_entry(table[i], func, userDefined, inst)) {
+        table[i] = csCallbackEntry{nullptr, 0, 0};
+        found = true;
+        break;
+      }
+    }
+    if (!found)
+      csLog("callback", CS_LOG_WARNING,
+            "callback_delete: name:%s func:%p userDefined:%lx not found in the callback table\n", name,
+            (void *)func, (unsigned long)userDefined);
+    bool empty = true;
+    for (int i = 0; i < CS_CALLBACK_TABLE_ENTRIES && empty; i++)
+      if (table[i].func || table[i].userDefined) empty = false;
+    if (empty) {
+      (void)HashDelete(&reg->table, name);
+      free(table);
+    }
+  }
+  int rc = reg->table.count;
+  release_registry(reg);
+  return rc;
+}
+
+int callback_lookup_client(const char *name, csCallbackEntry *dest, int global) {
+  if (!name || !dest) return -1;
+  Registry *reg = obtain_registry(global);
+  if (!reg) {
+    csLog("callback", CS_LOG_ERR, "callback_lookup: ERROR hashtable not found \n");
+    return -1;
+  }
+  const csCallbackEntry *table = static_cast<const csCallbackEntry *>(HashLookup(&reg->table, name, 0));
+  if (table) memcpy(dest, table, sizeof(csCallbackEntry) * CS_CALLBACK_TABLE_ENTRIES);
+  release_registry(reg);
+  return table ? 0 : -1;
+}
+
+int callback_postmsg(int instance, const char *method, ccom_msg_t *msg) {
+  if (!method || !msg || !msg->data) return 0;
+  uint32_t len = msg->len;
+  /* A zero length would read as the wrap mark. */
+  if (len == 0) return 0;
+  if ((uint64_t)len + 8 > CSAPI_NOTIFY_RING_LIMIT) {
+    csLog("callback", CS_LOG_ERR, "notification %s of %u bytes does not fit in the queue, dropped\n", method,
+          (unsigned)len);
+    return 0;
+  }
+  ensure_init();
+  int32_t L = (int32_t)len;
+  pthread_mutex_lock(&callbacks_mut);
+  MsgQueue &q = callbacks_msgq;
+  int32_t w = q.writePos;
+  int32_t start = w;
+  bool wrap = w + L + 8 > CSAPI_NOTIFY_RING_LIMIT;
+  if (wrap) start = 0;
+  /* Retire, oldest first, every record the new bytes will cover. Records
+   * from the write position on are older than those before it, so on a wrap
+   * all of them go before any record at the start is touched. */
+  while (q.tailSeq < q.writeSeq) {
+    int32_t p = q.tailPos;
+    bool covered = wrap ? (p >= w || p < L + 8) : (p >= w && p < w + L + 8);
+    if (!covered) break;
+    evict_oldest();
+  }
+  if (wrap) memset(q.ring + w, 0, 4);
+  memcpy(q.ring + start, &L, 4);
+  memcpy(q.ring + start + 4, msg->data, len);
+  q.ring[start + 4 + L] = (unsigned char)instance;
+  if (q.tailSeq == q.writeSeq) q.tailPos = start;
+  q.writeSeq++;
+  q.writePos = start + L + 8;
+  pthread_mutex_unlock(&callbacks_mut);
+  pthread_cond_broadcast(&callbacks_cond);
+  return 0;
+}
+
+int callback_waitmsg(int *instance, ccom_msg_t *msg, int timeoutMs, int global) {
+  if (!instance || !msg) return -1;
+  Registry *reg = obtain_registry(global);
+  if (!reg) return -10;
+  release_registry(reg);
+  if (timeoutMs < 0) timeoutMs = 0;
+  struct timespec deadline;
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += timeoutMs / 1000;
+  deadline.tv_nsec += (long)(timeoutMs % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec++;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  pthread_mutex_lock(&callbacks_mut);
+  MsgQueue &q = callbacks_msgq;
+  for (;;) {
+    resync(reg);
+    if (reg->readSeq != q.writeSeq) break;
+    int rc = pthread_cond_timedwait(&callbacks_cond, &callbacks_mut, &deadline);
+    if (rc == ETIMEDOUT) {
+      resync(reg);
+      if (reg->readSeq != q.writeSeq) break;
+      pthread_mutex_unlock(&callbacks_mut);
+      return CSAPI_ERR_TIMEOUT;
+    }
+  }
+  int32_t pos = reg->readPos;
+  int32_t L = ring_len_at(pos);
+  if (L == 0) {
+    pos = 0;
+    L = ring_len_at(0);
+  }
+  int rc = 0;
+  if (ccom_msg_memcpy(msg, q.ring + pos + 4, (uint32_t)L)) {
+    msg->data[L] = '\0';
+    *instance = q.ring[pos + 4 + L];
+  } else {
+    csLog("callback", CS_LOG_ERR, "no room for a notification of %d bytes, dropped\n", L);
+    rc = CSAPI_ERR_OUT_OF_RESOURCES;
+  }
+  reg->readPos = pos + L + 8;
+  reg->readSeq++;
+  pthread_mutex_unlock(&callbacks_mut);
+  return rc;
+}
+
+int csapi_client_process_callbacks(int timeoutMs, int global) {
+  if (!any_instance_connected()) return CSAPI_ERR_NO_CONNECT;
+  ccom_msg_t *buf = ccom_client_msg_alloc();
+  if (!buf) return CSAPI_ERR_OUT_OF_RESOURCES;
+  int dispatched = 0;
+  int rc;
+  for (;;) {
+    int instance = -1;
+    rc = callback_waitmsg(&instance, buf, timeoutMs, global);
+    if (rc != 0) break;
+    if (csapi_client_get_state(instance) != CLIENT_STATE_READY || buf->len == 0) continue;
+    csapi_detail::TopScan scan;
+    if (!csapi_detail::scan_top(buf->data, buf->len, &scan) || !scan.method) {
+      csLog("csapi_client", CS_LOG_ERR, "missing method parameter in notification msg\n");
+      continue;
+    }
+    char name[128];
+    if (scan.methodLen >= sizeof name) {
+      csLog("csapi_client", CS_LOG_ERR, "unknown notification function:%.*s\n", 100, scan.method);
+      continue;
+    }
+    memcpy(name, scan.method, scan.methodLen);
+    name[scan.methodLen] = '\0';
+    csMarshFunc handler = csapi_detail::lookup_marsh(name);
+    if (!handler) {
+      csLog("csapi_client", CS_LOG_ERR, "unknown notification function:%s\n", name);
+      continue;
+    }
+    csCallbackEntry callbacks[CS_CALLBACK_TABLE_ENTRIES];
+    if (callback_lookup_client(name, callbacks, global) != 0) continue;
+    (void)handler(instance, buf, callbacks);
+    dispatched++;
+  }
+  ccom_client_msg_free(buf);
+  if (dispatched > 0) return dispatched;
+  if (rc == CSAPI_ERR_TIMEOUT) return timeoutMs == 0 ? 0 : CSAPI_ERR_TIMEOUT;
+  return rc;
+}
+
+int csapi_client_callback_add(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined, int global) {
+  return callback_add_client(instance, name, func, userDefined, global);
+}
+
+int csapi_client_callback_delete(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined,
+                                 int global) {
+  return callback_delete_client(instance, name, func, userDefined, global);
+}
+
+namespace {
+
+int leave(int rc) {
+  csapi_err_set(rc);
+  return rc;
+}
+
+}  // namespace
+
+int csCallbackAdd(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined) {
+  return callback_add_client(instance, name, func, userDefined, 0);
+}
+
+int csGlobalCallbackAdd(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined) {
+  return callback_add_client(instance, name, func, userDefined, 1);
+}
+
+int csCallbackDelete(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined) {
+  return callback_delete_client(instance, name, func, userDefined, 0);
+}
+
+int csGlobalCallbackDelete(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined) {
+  return callback_delete_client(instance, name, func, userDefined, 1);
+}
+
+int csCallbackProcess(int timeoutMs) { return leave(csapi_client_process_callbacks(timeoutMs, 0)); }
+
+int csGlobalCallbackProcess(int timeoutMs) { return leave(csapi_client_process_callbacks(timeoutMs, 1)); }
+
+int csCallbackProcessPerInstance(int instance, int timeoutMs) {
+  if (instance < 0 || instance >= CSAPI_SRVR_MAX || csapi_client_get_state(instance) != CLIENT_STATE_READY)
+    return leave(CSAPI_ERR_NO_CONNECT);
+  return leave(csapi_client_process_callbacks(timeoutMs, 0));
+}

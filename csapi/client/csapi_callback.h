@@ -1,0 +1,68 @@
+/* Notification callbacks: the registries, the notification queue and the
+ * processing loop.
+ *
+ * Threads: the transport's reader threads post notifications; any thread
+ * may process. csCallbackAdd/Delete/Process use the calling thread's own
+ * registry, which only that thread sees; the csGlobal* variants share one
+ * locked registry. Callbacks run on the processing thread, inside
+ * csCallbackProcess, and may add or remove callbacks. */
+#ifndef CSAPI_CALLBACK_H
+#define CSAPI_CALLBACK_H
+
+#include <stdint.h>
+
+#include "csapi/client/cs_dispatch.h"
+#include "platform/kyr_api.h"
+
+KYR_EXTERN_C_BEGIN
+
+/* Size of the notification ring and the offset past which no record may
+ * end (the writer then goes back to offset 0). */
+#define CSAPI_NOTIFY_RING_SIZE 65536
+#define CSAPI_NOTIFY_RING_LIMIT 65531
+/* Slots of a registry's name table. */
+#define CSAPI_CALLBACK_HASH_SLOTS 128
+
+/* Adds a callback for notification name on instance. The number of names in
+ * the registry (>= 1), or -1 (no registry, out of memory, the name's 100
+ * entries in use). Adding an identical (func, userDefined, instance) again
+ * changes nothing. */
+KYR_API int csCallbackAdd(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined);
+KYR_API int csGlobalCallbackAdd(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined);
+/* Removes it; the number of names left, or -1 without a registry. */
+KYR_API int csCallbackDelete(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined);
+KYR_API int csGlobalCallbackDelete(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined);
+/* Waits up to timeoutMs for notifications and dispatches each to its
+ * callbacks, until a wait of timeoutMs passes with none. The number
+ * dispatched; without any: -6, or 0 when timeoutMs is 0. -18 at once when
+ * no instance is connected, -12 without a message buffer. */
+KYR_API int csCallbackProcess(int timeoutMs);
+KYR_API int csGlobalCallbackProcess(int timeoutMs);
+/* -18 unless instance is ready; otherwise as csCallbackProcess. */
+KYR_API int csCallbackProcessPerInstance(int instance, int timeoutMs);
+
+/* global: 1 the shared registry, 0 the calling thread's. */
+KYR_API int csapi_client_callback_add(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined,
+                                      int global);
+KYR_API int csapi_client_callback_delete(int instance, const char *name, csCallbackFunc func,
+                                         uintptr_t userDefined, int global);
+KYR_API int csapi_client_process_callbacks(int timeoutMs, int global);
+KYR_API int callback_add_client(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined,
+                                int global);
+KYR_API int callback_delete_client(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined,
+                                   int global);
+
+/* Queues one notification message (reader thread). Returns 0; a message
+ * that cannot fit in the ring is dropped with an ERR line. */
+KYR_API int callback_postmsg(int instance, const char *method, ccom_msg_t *msg);
+/* Takes the registry's next notification into msg. 0, -1 for null
+ * arguments, -10 without a registry, -6 when timeoutMs passed. */
+KYR_API int callback_waitmsg(int *instance, ccom_msg_t *msg, int timeoutMs, int global);
+/* Copies name's CS_CALLBACK_TABLE_ENTRIES entries into dest. 0, or -1. */
+KYR_API int callback_lookup_client(const char *name, csCallbackEntry *dest, int global);
+KYR_API int callback_init(void);
+KYR_API int callback_exit(void);
+
+KYR_EXTERN_C_END
+
+#endif

@@ -1,0 +1,616 @@
+/* The server instance table, the synchronous call and the receive side of
+ * every connection.
+ *
+ * Each instance keeps a list of the calls waiting on it. A caller registers
+ * before it sends, then sleeps on its own condition; the reader thread hands
+ * the received message buffer straight to the caller whose request id the
+ * response carries and wakes only that caller. Callers never queue behind
+ * one another for a shared response slot, and the reader never waits for a
+ * caller. */
+#include "csapi/client/csapi_client.h"
+
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <cjson/cJSON.h>
+
+#include "csapi/client/cs_dispatch.h"
+#include "csapi/client/csapi_callback.h"
+#include "csapi/client/csapi_hash.h"
+#include "csapi/client/csapi_internal.h"
+#include "csapi/client/csapi_rpc.h"
+#include "ipc/libccom/ccom.h"
+
+namespace {
+
+constexpr int kMarshSlots = 256;
+
+/* One caller blocked in csapi_client_call; lives on that caller's stack and
+ * is linked into its instance's list only while the caller waits. */
+struct Waiter {
+  Waiter *next;
+  int32_t id;
+  int done; /* 0 waiting, 1 response in rsp, CSAPI_ERR_NO_CONNECT */
+  ccom_msg_t *rsp;
+  pthread_cond_t cond;
+};
+
+struct Srvr {
+  pthread_mutex_t rspMutex; /* guards everything below that is not atomic */
+  pthread_cond_t idle;      /* signalled when senders drops to 0 */
+  std::atomic<int32_t> state;
+  std::atomic<ccom_client_t *> client; /* null once the connection ended */
+  ccom_client_t *conn;                 /* owned handle, freed by delete or reuse */
+  bool ended;                          /* the connection is gone: calls get -18 */
+  bool claimed;                        /* being set up by new_csapi_client (gSrvrMutex) */
+  int senders;                         /* callers inside ccom_client_send */
+  Waiter *waiters;
+  pthread_t reader;
+  bool readerKnown;
+  char protoVers[33];
+  char srvrDeviceType[33];
+  char srvrSWVer[65];
+  char srvrChallenge[33];
+  char minClientSWVer[65];
+  char maxClientSWVer[65];
+};
+
+Srvr gSrvr[CSAPI_SRVR_MAX];
+pthread_mutex_t gSrvrMutex = PTHREAD_MUTEX_INITIALIZER;
+std::atomic<int> gConnecting{0};
+
+std::atomic<bool> gInitialised{false};
+std::atomic<csConfigReadFunc> gConfigRead{nullptr};
+
+csHashTable marshFuncHashTable;
+csHashSlot marshFuncHashEntries[kMarshSlots];
+pthread_rwlock_t marshLock = PTHREAD_RWLOCK_INITIALIZER;
+
+pthread_once_t gOnce = PTHREAD_ONCE_INIT;
+pthread_condattr_t gMonoAttr;
+
+void once_init() {
+  pthread_condattr_init(&gMonoAttr);
+  pthread_condattr_setclock(&gMonoAttr, CLOCK_MONOTONIC);
+  for (Srvr &s : gSrvr) {
+    pthread_mutex_init(&s.rspMutex, nullptr);
+    pthread_cond_init(&s.idle, nullptr);
+  }
+}
+
+void ensure_init() { pthread_once(&gOnce, once_init); }
+
+template <size_t N>
+void copy_text(char (&dst)[N], const char *src) {
+  if (!src) src = "";
+  size_t n = strnlen(src, N - 1);
+  memcpy(dst, src, n);
+  dst[n] = '\0';
+}
+
+int leave(int rc) {
+  csapi_err_set(rc);
+  return rc;
+}
+
+bool valid_instance(int instance) { return instance >= 0 && instance < CSAPI_SRVR_MAX; }
+
+/* The connection is gone: fail every waiting call (rspMutex held). */
+void end_connection_locked(Srvr &s) {
+  s.ended = true;
+  s.state.store(CLIENT_STATE_DISCONNECTED);
+  s.client.store(nullptr);
+  for (Waiter *w = s.waiters; w; w = w->next) {
+    w->done = CSAPI_ERR_NO_CONNECT;
+    pthread_cond_signal(&w->cond);
+  }
+  s.waiters = nullptr;
+}
+
+/* Waits until no caller is inside a send on s (rspMutex held). A limit of 0
+ * waits without one; otherwise false when the limit passed first. */
+bool wait_no_senders_locked(Srvr &s, int limitMs) {
+  struct timespec deadline;
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += limitMs / 1000;
+  deadline.tv_nsec += (long)(limitMs % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec++;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  while (s.senders > 0) {
+    if (limitMs == 0) {
+      pthread_cond_wait(&s.idle, &s.rspMutex);
+    } else if (pthread_cond_timedwait(&s.idle, &s.rspMutex, &deadline) == ETIMEDOUT) {
+      return s.senders == 0;
+    }
+  }
+  return true;
+}
+
+/* Ends and frees the transport connection of s, if any. Not on its reader. */
+void drop_connection(Srvr &s) {
+  pthread_mutex_lock(&s.rspMutex);
+  ccom_client_t *c = s.conn;
+  if (c) end_connection_locked(s);
+  /* A sender normally leaves at once; give it a moment before the socket
+   * is shut under it (which then makes it fail). */
+  if (c) (void)wait_no_senders_locked(s, 2000);
+  pthread_mutex_unlock(&s.rspMutex);
+  if (!c) return;
+  ccom_client_disconnect(c);
+  pthread_mutex_lock(&s.rspMutex);
+  (void)wait_no_senders_locked(s, 0);
+  s.conn = nullptr;
+  s.readerKnown = false;
+  pthread_mutex_unlock(&s.rspMutex);
+  ccom_client_free(c);
+}
+
+Srvr *find_by_client(ccom_client_t *c) {
+  for (Srvr &s : gSrvr)
+    if (s.client.load() == c) return &s;
+  return nullptr;
+}
+
+/* Gives a response to the call waiting for its id. The buffer passes to the
+ * caller, so *buf is replaced by a fresh one (null when none can be had). */
+void deliver_response(Srvr &s, int64_t id, ccom_msg_t **buf) {
+  pthread_mutex_lock(&s.rspMutex);
+  for (Waiter **pp = &s.waiters; *pp; pp = &(*pp)->next) {
+    Waiter *w = *pp;
+    if (w->id != id) continue;
+    *pp = w->next;
+    w->rsp = *buf;
+    w->done = 1;
+    pthread_cond_signal(&w->cond);
+    pthread_mutex_unlock(&s.rspMutex);
+    *buf = ccom_client_msg_alloc();
+    return;
+  }
+  pthread_mutex_unlock(&s.rspMutex);
+  csLog("csapi_client", CS_LOG_ERR, "response id:%lld matches no waiting call (late or unknown), dropped\n",
+        (long long)id);
+}
+
+void handle_incoming(Srvr &s, int instance, ccom_msg_t **buf) {
+  ccom_msg_t *m = *buf;
+  if (m->len == 0) {
+    csLog("csapi_client", CS_LOG_ERR, "received empty message\n");
+    return;
+  }
+  csapi_detail::TopScan scan;
+  if (!csapi_detail::scan_top(m->data, m->len, &scan)) {
+    csLog("csapi_client", CS_LOG_ERR, "can't parse message:%s\n", m->data);
+    return;
+  }
+  if (scan.hasId && scan.id != 0) {
+    deliver_response(s, scan.id, buf);
+    return;
+  }
+  if (scan.method) {
+    char name[128];
+    size_t n = scan.methodLen < sizeof name - 1 ? scan.methodLen : sizeof name - 1;
+    memcpy(name, scan.method, n);
+    name[n] = '\0';
+    callback_postmsg(instance, name, m);
+    return;
+  }
+  csLog("csapi_client", CS_LOG_ERR, "can't parse message (no \"id\" or \"method\" fields):%s\n", m->data);
+}
+
+/* Deadline for a call's time-out argument (see csapi_client_call). */
+struct timespec call_deadline(int timeout) {
+  long long ms;
+  if (timeout <= 0)
+    ms = CSAPI_CALL_TIMEOUT * 1000LL;
+  else if (timeout <= CSAPI_CALL_TIMEOUT)
+    ms = timeout * 1000LL;
+  else
+    ms = timeout / 1000 + CSAPI_CALL_TIMEOUT * 1000LL;
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  t.tv_sec += (time_t)(ms / 1000);
+  t.tv_nsec += (long)(ms % 1000) * 1000000L;
+  if (t.tv_nsec >= 1000000000L) {
+    t.tv_sec++;
+    t.tv_nsec -= 1000000000L;
+  }
+  return t;
+}
+
+int call_impl(unsigned int instance, ccom_msg_t *msg, int timeout) {
+  if (instance >= CSAPI_SRVR_MAX) return CSAPI_ERR_BAD_PARAMETER;
+  if (!msg || !msg->data) return CSAPI_ERR_BAD_PARAMETER;
+  ensure_init();
+  Srvr &s = gSrvr[instance];
+  if (s.state.load() == CLIENT_STATE_DISCONNECTED) return CSAPI_ERR_NO_CONNECT;
+  csapi_detail::TopScan scan;
+  size_t textLen = strnlen(msg->data, msg->len);
+  if (!csapi_detail::scan_top(msg->data, textLen, &scan) || !scan.hasId || scan.id == 0) {
+    csLog("csapi_client", CS_LOG_ERR, "request without an id cannot be answered\n");
+    return CSAPI_ERR_BAD_PARAMETER;
+  }
+  struct timespec deadline = call_deadline(timeout);
+
+  Waiter w;
+  w.next = nullptr;
+  w.id = (int32_t)scan.id;
+  w.done = 0;
+  w.rsp = nullptr;
+  pthread_cond_init(&w.cond, &gMonoAttr);
+
+  pthread_mutex_lock(&s.rspMutex);
+  if (s.ended || !s.conn || s.state.load() == CLIENT_STATE_DISCONNECTED) {
+    pthread_mutex_unlock(&s.rspMutex);
+    pthread_cond_destroy(&w.cond);
+    return CSAPI_ERR_NO_CONNECT;
+  }
+  /* Registered before sending, so even an immediate answer finds us. */
+  w.next = s.waiters;
+  s.waiters = &w;
+  s.senders++;
+  ccom_client_t *conn = s.conn;
+  pthread_mutex_unlock(&s.rspMutex);
+
+  int sent = ccom_client_send(conn, msg);
+  msg->data[0] = '\0';
+  msg->len = 0;
+
+  pthread_mutex_lock(&s.rspMutex);
+  if (--s.senders == 0) pthread_cond_broadcast(&s.idle);
+  int rc = 0;
+  if (sent != 0) {
+    rc = CSAPI_ERR_NO_CONNECT;
+  } else {
+    while (w.done == 0) {
+      int wr = pthread_cond_timedwait(&w.cond, &s.rspMutex, &deadline);
+      if (w.done != 0) break;
+      if (wr == ETIMEDOUT) {
+        rc = CSAPI_ERR_TIMEOUT;
+        break;
+      }
+      if (wr != 0) {
+        csLog("csapi_client", CS_LOG_ERR, "csapi server not responding\n");
+        rc = CSAPI_ERR_NO_CONNECT;
+        break;
+      }
+    }
+  }
+  if (w.done == 0) {
+    /* Still listed: take ourselves off so a late answer is dropped. */
+    for (Waiter **pp = &s.waiters; *pp; pp = &(*pp)->next)
+      if (*pp == &w) {
+        *pp = w.next;
+        break;
+      }
+  }
+  pthread_mutex_unlock(&s.rspMutex);
+  pthread_cond_destroy(&w.cond);
+
+  if (w.done < 0) return w.done;
+  if (w.done == 0) return rc;
+
+  ccom_msg_t *rsp = w.rsp;
+  if (!ccom_msg_memcpy(msg, rsp->data, rsp->len)) {
+    ccom_client_msg_free(rsp);
+    return CSAPI_ERR_OUT_OF_RESOURCES;
+  }
+  msg->data[msg->len] = '\0';
+  ccom_client_msg_free(rsp);
+
+  RpcRsp r;
+  cJSON *tree = nullptr;
+  if (parseRpcRspMsg(&r, &tree, msg->data) != 0 || !tree) {
+    cJSON_Delete(tree);
+    return CSAPI_ERR_BAD_MESSAGE;
+  }
+  if (r.result)
+    rc = cJSON_IsNumber(r.result) ? r.result->valueint : 0;
+  else
+    rc = r.code;
+  cJSON_Delete(tree);
+  return rc;
+}
+
+}  // namespace
+
+namespace csapi_detail {
+
+csMarshFunc lookup_marsh(const char *name) {
+  pthread_rwlock_rdlock(&marshLock);
+  csMarshFunc f = nullptr;
+  if (marshFuncHashTable.size > 0) {
+    void *v = HashLookup(&marshFuncHashTable, name, 0);
+    f = reinterpret_cast<csMarshFunc>(v);
+  }
+  pthread_rwlock_unlock(&marshLock);
+  return f;
+}
+
+csConfigReadFunc installed_config_read() { return gConfigRead.load(); }
+
+}  // namespace csapi_detail
+
+/* ---- library ---- */
+
+int csInit(csConfigReadFunc configRead) {
+  ensure_init();
+  if (gInitialised.load()) return 0;
+  gConfigRead.store(configRead ? configRead : csConfigRead);
+  csapi_err_init();
+  callback_init();
+  gInitialised.store(true);
+  return 0;
+}
+
+int csExit(void) {
+  if (!gInitialised.load()) return 0;
+  callback_exit();
+  ccom_client_exit(1);
+  gInitialised.store(false);
+  return 0;
+}
+
+/* ---- server table ---- */
+
+int csSrvrMax(void) { return CSAPI_SRVR_MAX; }
+
+int csSrvrCount(void) {
+  int n = 0;
+  for (Srvr &s : gSrvr)
+    if (s.client.load() && s.state.load() != CLIENT_STATE_DISCONNECTED) n++;
+  return n;
+}
+
+int csapi_client_get_srvr_info(int instance, csapi_srvr_t *out) {
+  if (!valid_instance(instance) || !out) return CSAPI_ERR_BAD_PARAMETER;
+  ensure_init();
+  Srvr &s = gSrvr[instance];
+  pthread_mutex_lock(&s.rspMutex);
+  ccom_client_t *c = s.client.load();
+  if (c) {
+    out->index = instance;
+    out->client = c;
+    out->state = s.state.load();
+    copy_text(out->protoVers, s.protoVers);
+    copy_text(out->srvrDeviceType, s.srvrDeviceType);
+    copy_text(out->srvrSWVer, s.srvrSWVer);
+    copy_text(out->srvrChallenge, s.srvrChallenge);
+    copy_text(out->minClientSWVer, s.minClientSWVer);
+    copy_text(out->maxClientSWVer, s.maxClientSWVer);
+  }
+  pthread_mutex_unlock(&s.rspMutex);
+  return c ? 0 : CSAPI_ERR_BAD_PARAMETER;
+}
+
+int csapi_client_set_srvr_info(int instance, const csapi_srvr_t *in) {
+  if (!valid_instance(instance) || !in) return CSAPI_ERR_BAD_PARAMETER;
+  ensure_init();
+  Srvr &s = gSrvr[instance];
+  pthread_mutex_lock(&s.rspMutex);
+  bool ok = s.client.load() != nullptr;
+  if (ok) {
+    copy_text(s.protoVers, in->protoVers);
+    copy_text(s.srvrDeviceType, in->srvrDeviceType);
+    copy_text(s.srvrSWVer, in->srvrSWVer);
+    copy_text(s.srvrChallenge, in->srvrChallenge);
+    copy_text(s.minClientSWVer, in->minClientSWVer);
+    copy_text(s.maxClientSWVer, in->maxClientSWVer);
+  }
+  pthread_mutex_unlock(&s.rspMutex);
+  return ok ? 0 : CSAPI_ERR_BAD_PARAMETER;
+}
+
+int csSrvrGet(CSSrvrInfo *info, unsigned int instance) {
+  if (!info) return leave(CSAPI_ERR_BAD_PARAMETER);
+  if (instance >= CSAPI_SRVR_MAX) return leave(CSAPI_ERR_OUT_OF_RANGE);
+  csapi_srvr_t e;
+  if (csapi_client_get_srvr_info((int)instance, &e) != 0) return leave(CSAPI_ERR_BAD_PARAMETER);
+  info->index = e.index;
+  info->state = e.state;
+  copy_text(info->protoVers, e.protoVers);
+  copy_text(info->srvrDeviceType, e.srvrDeviceType);
+  copy_text(info->srvrSWVer, e.srvrSWVer);
+  copy_text(info->minClientSWVer, e.minClientSWVer);
+  copy_text(info->maxClientSWVer, e.maxClientSWVer);
+  return leave(0);
+}
+
+int csapi_client_get_state(int instance) {
+  /* Instance numbers also arrive from the notification queue; anything out
+   * of range reads as a free entry rather than memory past the table. */
+  if (!valid_instance(instance)) return CLIENT_STATE_DISCONNECTED;
+  return gSrvr[instance].state.load();
+}
+
+int csapi_client_set_state(int instance, int state) {
+  if (!valid_instance(instance)) return CSAPI_ERR_BAD_PARAMETER;
+  Srvr &s = gSrvr[instance];
+  ensure_init();
+  pthread_mutex_lock(&s.rspMutex);
+  bool ok = s.client.load() != nullptr && !s.ended;
+  if (ok) s.state.store(state);
+  pthread_mutex_unlock(&s.rspMutex);
+  return ok ? 0 : CSAPI_ERR_BAD_PARAMETER;
+}
+
+int new_csapi_client(char *address) {
+  ensure_init();
+  pthread_mutex_lock(&gSrvrMutex);
+  int idx = -1;
+  /* Prefer entries nobody holds; an entry whose connection ended but whose
+   * owner has not deleted it yet is taken only when nothing else is free. */
+  for (int pass = 0; pass < 2 && idx < 0; pass++)
+    for (int i = 0; i < CSAPI_SRVR_MAX; i++) {
+      Srvr &s = gSrvr[i];
+      if (s.claimed || s.state.load() != CLIENT_STATE_DISCONNECTED) continue;
+      pthread_mutex_lock(&s.rspMutex);
+      bool held = s.conn != nullptr;
+      pthread_mutex_unlock(&s.rspMutex);
+      if (pass == 0 && held) continue;
+      idx = i;
+      break;
+    }
+  if (idx < 0) {
+    pthread_mutex_unlock(&gSrvrMutex);
+    return leave(CSAPI_ERR_OUT_OF_RESOURCES);
+  }
+  Srvr &s = gSrvr[idx];
+  s.claimed = true;
+  pthread_mutex_unlock(&gSrvrMutex);
+
+  drop_connection(s);
+  pthread_mutex_lock(&s.rspMutex);
+  s.ended = false;
+  s.waiters = nullptr;
+  s.readerKnown = false;
+  s.protoVers[0] = s.srvrDeviceType[0] = s.srvrSWVer[0] = s.srvrChallenge[0] = '\0';
+  s.minClientSWVer[0] = s.maxClientSWVer[0] = '\0';
+  pthread_mutex_unlock(&s.rspMutex);
+
+  const char *host = address ? address : "localhost";
+  int port = CSAPI_DEFAULT_PORT;
+  if (address) {
+    char *colon = strchr(address, ':');
+    if (colon) {
+      *colon = '\0';
+      port = atoi(colon + 1);
+    }
+  }
+  int useTls = port != CSAPI_PLAIN_PORT;
+
+  gConnecting.fetch_add(1);
+  ccom_client_t *c = ccom_client_connect(host, port, ccom_response_handler, useTls);
+  if (!c) {
+    gConnecting.fetch_sub(1);
+    csLog("csapi_client", CS_LOG_ERR, "can't connect to csapi server:%s\n", host);
+    pthread_mutex_lock(&gSrvrMutex);
+    s.claimed = false;
+    pthread_mutex_unlock(&gSrvrMutex);
+    return leave(CSAPI_ERR_BAD_ADDRESS);
+  }
+  pthread_mutex_lock(&s.rspMutex);
+  s.conn = c;
+  s.state.store(CLIENT_STATE_CONNECTED);
+  s.client.store(c);
+  pthread_mutex_unlock(&s.rspMutex);
+  gConnecting.fetch_sub(1);
+
+  pthread_mutex_lock(&gSrvrMutex);
+  (void)csapiClientInitAll();
+  s.claimed = false;
+  pthread_mutex_unlock(&gSrvrMutex);
+  return idx;
+}
+
+int delete_csapi_client(int instance) {
+  if (!valid_instance(instance)) return 0;
+  ensure_init();
+  Srvr &s = gSrvr[instance];
+  drop_connection(s);
+  pthread_mutex_lock(&gSrvrMutex);
+  pthread_mutex_lock(&s.rspMutex);
+  s.client.store(nullptr);
+  s.state.store(CLIENT_STATE_DISCONNECTED);
+  pthread_mutex_unlock(&s.rspMutex);
+  pthread_mutex_unlock(&gSrvrMutex);
+  return 0;
+}
+
+int csapi_client_call(unsigned int instance, ccom_msg_t *msg, int timeout) {
+  return leave(call_impl(instance, msg, timeout));
+}
+
+ccom_msg_t *csapi_client_msg_alloc(void) { return ccom_client_msg_alloc(); }
+
+void csapi_client_msg_free(ccom_msg_t *msg) { (void)ccom_client_msg_free(msg); }
+
+int csapi_client_add_marsh_table(const csMarshEntry *table) {
+  if (!table) return -1;
+  pthread_rwlock_wrlock(&marshLock);
+  if (marshFuncHashTable.size == 0) (void)HashInit(&marshFuncHashTable, marshFuncHashEntries, kMarshSlots);
+  int rc = 0;
+  for (const csMarshEntry *e = table; e->name; e++) {
+    if (!e->func) {
+      (void)HashDelete(&marshFuncHashTable, e->name);
+      continue;
+    }
+    if (HashAdd(&marshFuncHashTable, e->name, reinterpret_cast<void *>(e->func)) != 0) {
+      csLog("csapi_client", CS_LOG_ERR, "hash table add error\n");
+      rc = -1;
+      break;
+    }
+  }
+  pthread_rwlock_unlock(&marshLock);
+  return rc;
+}
+
+int csapiClientInitAll(void) {
+  int rc = 0;
+#define CS_INIT_MODULE(m) \
+  if (m##ClientInit() != 0 && rc == 0) rc = -1;
+  CS_MODULE_LIST(CS_INIT_MODULE)
+#undef CS_INIT_MODULE
+  return rc;
+}
+
+int ccom_response_handler(ccom_client_t *client) {
+  ensure_init();
+  if (!client) {
+    /* The reader of some connection is ending; it is the calling thread. */
+    pthread_t self = pthread_self();
+    for (Srvr &s : gSrvr) {
+      pthread_mutex_lock(&s.rspMutex);
+      if (s.readerKnown && pthread_equal(s.reader, self) && !s.ended) end_connection_locked(s);
+      pthread_mutex_unlock(&s.rspMutex);
+    }
+    return -1;
+  }
+  Srvr *sp = find_by_client(client);
+  if (!sp) {
+    /* The reader may start before new_csapi_client has stored the handle. */
+    if (gConnecting.load() > 0) {
+      struct timespec ts = {0, 1000000L};
+      nanosleep(&ts, nullptr);
+      return 0;
+    }
+    return -1;
+  }
+  Srvr &s = *sp;
+  int instance = (int)(sp - gSrvr);
+  pthread_mutex_lock(&s.rspMutex);
+  if (!s.readerKnown) {
+    s.reader = pthread_self();
+    s.readerKnown = true;
+  }
+  pthread_mutex_unlock(&s.rspMutex);
+
+  ccom_msg_t *buf = ccom_client_msg_alloc();
+  if (!buf) return -1;
+  int n;
+  for (;;) {
+    n = ccom_client_recv(client, buf);
+    if (n <= 0) break;
+    handle_incoming(s, instance, &buf);
+    if (!buf) {
+      n = -1;
+      break;
+    }
+  }
+  /* 0 only means nothing complete could be read just now; the connection
+   * is still up and the reader comes back. */
+  if (n < 0) {
+    csLog("csapi_client", CS_LOG_DEBUG, "disconnected from the server\n");
+    pthread_mutex_lock(&s.rspMutex);
+    end_connection_locked(s);
+    pthread_mutex_unlock(&s.rspMutex);
+  }
+  if (buf) ccom_client_msg_free(buf);
+  return n;
+}

@@ -1,0 +1,120 @@
+/* Server instances, the synchronous call, the session handshake and the
+ * library's start and end.
+ *
+ * Threads: csInit/csExit and connecting run on one thread at a time;
+ * csapi_client_call (and so every CS operation) may run on any number of
+ * threads at once, also on one instance; each blocks until its own response
+ * arrives, the connection ends, or its time-out passes. Every call leaves its
+ * result as the calling thread's last error (csError). */
+#ifndef CSAPI_CLIENT_H
+#define CSAPI_CLIENT_H
+
+#include <stdint.h>
+
+#include "platform/kyr_api.h"
+
+KYR_EXTERN_C_BEGIN
+
+typedef struct ccom_msg_t ccom_msg_t;
+typedef struct ccom_client_t ccom_client_t;
+
+#define CSAPI_SRVR_MAX 10
+#define CSAPI_DEFAULT_PORT 4122
+/* Connections to this port are never wrapped in TLS. */
+#define CSAPI_PLAIN_PORT 4123
+/* The time-out every operation passes to csapi_client_call, in seconds. */
+#define CSAPI_CALL_TIMEOUT 30
+
+enum {
+  CLIENT_STATE_DISCONNECTED = 0,
+  CLIENT_STATE_CONNECTED = 1,
+  CLIENT_STATE_VERSION_OK = 2,
+  CLIENT_STATE_AUTH_REQUIRED = 3,
+  CLIENT_STATE_READY = 5
+};
+
+/* A copy of one server table entry (csapi_client_get_srvr_info). */
+typedef struct csapi_srvr_t {
+  int32_t index;
+  ccom_client_t *client; /* null when the instance has no connection */
+  int32_t state;
+  char protoVers[33];
+  char srvrDeviceType[33];
+  char srvrSWVer[65];
+  char srvrChallenge[33];
+  char minClientSWVer[65];
+  char maxClientSWVer[65];
+} csapi_srvr_t;
+
+/* Server information for callers outside the core. */
+typedef struct CSSrvrInfo {
+  int32_t index;
+  int32_t state;
+  char protoVers[33];
+  char srvrDeviceType[33];
+  char srvrSWVer[65];
+  char minClientSWVer[65];
+  char maxClientSWVer[65];
+} CSSrvrInfo;
+
+/* The client's identity, sent by csClientSet. */
+typedef struct CSClientInfo {
+  char applicationVersion[65];
+  char platformVersion[65];
+  char hardwareVersion[65];
+  uint32_t addressMode;
+  char language[33];
+} CSClientInfo;
+
+/* Reads configuration value name/index into dest (size bytes with the NUL).
+ * 0, or a non-zero error. */
+typedef int (*csConfigReadFunc)(const char *name, int index, char *dest, int size);
+
+/* ---- library ---- */
+KYR_API int csInit(csConfigReadFunc configRead);
+KYR_API int csExit(void);
+
+/* ---- server table ---- */
+KYR_API int csSrvrMax(void);
+KYR_API int csSrvrCount(void);
+KYR_API int csSrvrGet(CSSrvrInfo *info, unsigned int instance);
+KYR_API int csapi_client_get_srvr_info(int instance, csapi_srvr_t *out);
+KYR_API int csapi_client_set_srvr_info(int instance, const csapi_srvr_t *in);
+KYR_API int csapi_client_get_state(int instance);
+KYR_API int csapi_client_set_state(int instance, int state);
+
+/* Claims a free instance and connects it: "host" or "host:port" (the text
+ * is cut at the ':' in place), null for "localhost"; port 4122 by default,
+ * TLS unless the port is 4123. The instance number, -12 or -8. */
+KYR_API int new_csapi_client(char *address);
+KYR_API int delete_csapi_client(int instance);
+
+/* Sends the request in msg and waits for its response, which replaces the
+ * request in msg. timeout is in seconds (0 or less: 30); a value above 30
+ * encodes milliseconds as ms * 1000 + 1 and waits that many milliseconds
+ * plus 30 seconds. The response's integer "result", 0 for a non-numeric
+ * result, or its error code; -6 when no response came in time, -18 without
+ * a connection, -2 for an unreadable response, -10 for bad arguments. */
+KYR_API int csapi_client_call(unsigned int instance, ccom_msg_t *msg, int timeout);
+KYR_API ccom_msg_t *csapi_client_msg_alloc(void);
+KYR_API void csapi_client_msg_free(ccom_msg_t *msg);
+KYR_API int csapiClientInitAll(void);
+/* The transport's message handler for every instance (reader thread). */
+KYR_API int ccom_response_handler(ccom_client_t *client);
+
+/* ---- session handshake ---- */
+KYR_API int csConnect(const char *address, const char *deviceType, const char *swVer, const char *minSrvrSWVer,
+                      const char *maxSrvrSWVer);
+KYR_API int csAuth(int instance, const char *clientId);
+KYR_API int csPair(int instance, const char *clientId, const char *adminName, const char *adminPwd);
+KYR_API int csUnpair(int instance, const char *clientId, const char *adminName, const char *adminPwd);
+KYR_API int csLogEnable(int instance, int flags);
+KYR_API int csClientSet(const CSClientInfo *info, int instance);
+KYR_API int csDisconnect(int instance);
+/* Reads the first line of <name><index>.dat (index <= 0) or <name>.dat in
+ * the working directory. 0, -1 for null arguments, or errno. */
+KYR_API int csConfigRead(const char *name, int index, char *dest, int size);
+
+KYR_EXTERN_C_END
+
+#endif

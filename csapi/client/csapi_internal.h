@@ -1,0 +1,54 @@
+/* Helpers shared by the client core's own sources. Not exported. */
+#ifndef CSAPI_INTERNAL_H
+#define CSAPI_INTERNAL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "csapi/client/cs_dispatch.h"
+#include "csapi/client/csapi_client.h"
+
+typedef struct cJSON cJSON;
+
+namespace csapi_detail {
+
+/* Prints a tree without whitespace. Whole numbers within 32 bits print as
+ * plain integers; other whole numbers without a fraction ("%.0f"); fractions
+ * with "%f", or "%e" below 1e-6 or above 1e9 in magnitude; NaN and infinities
+ * (which JSON cannot carry) as null. Malloc'ed text, or null. */
+[[nodiscard]] char *json_print(const cJSON *tree);
+
+/* What a quick scan of a message's top level found. */
+struct TopScan {
+  bool hasId = false;       /* an "id" member whose value is a number */
+  int64_t id = 0;           /* its integer value (truncated like cJSON's) */
+  const char *method = nullptr; /* start of the "method" string value */
+  size_t methodLen = 0;     /* its length in bytes (escapes left as they are) */
+};
+
+/* Scans the top-level members of the JSON object in text[0..len) without
+ * building a tree: the reader thread classifies every incoming message and
+ * the call path finds its request id this way. Nested values and strings are
+ * skipped with their own syntax, so braces or keys inside them never count.
+ * false when the text is not a well-formed object at the top level. */
+[[nodiscard]] bool scan_top(const char *text, size_t len, TopScan *out);
+
+/* The handler registered for a notification method, or null. Safe against
+ * registrations running at the same time. */
+[[nodiscard]] csMarshFunc lookup_marsh(const char *name);
+
+/* The configuration-read function csInit installed, or null. */
+csConfigReadFunc installed_config_read();
+
+/* A snapshot of the notification ring's positions (for tests). */
+struct RingView {
+  int32_t writePos;  /* where the next record goes */
+  int32_t tailPos;   /* oldest record still intact */
+  uint64_t writeSeq; /* records written so far */
+  uint64_t tailSeq;  /* sequence number of the oldest intact record */
+};
+RingView ring_view();
+
+}  // namespace csapi_detail
+
+#endif
