@@ -4,9 +4,11 @@
 
 namespace {
 
-#define CS_EMPTY_TABLE(m) const csMarshEntry m##_marsh_func_table[] = {{nullptr, nullptr}};
-CS_MODULE_LIST(CS_EMPTY_TABLE)
-#undef CS_EMPTY_TABLE
+#define CS_MARSH_ROW(Event, Kind, Param) {"cs" #Event "CB", &cs##Event##CBClient},
+#define CS_MODULE_TABLE(m) const csMarshEntry m##_marsh_func_table[] = {CS_NOTIFY_##m(CS_MARSH_ROW){nullptr, nullptr}};
+CS_MODULE_LIST(CS_MODULE_TABLE)
+#undef CS_MODULE_TABLE
+#undef CS_MARSH_ROW
 
 }  // namespace
 

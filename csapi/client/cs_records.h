@@ -997,6 +997,7 @@ KYR_API cJSON *buildCSCalMeetingMsg(const CSCalMeeting *rec);
 KYR_API cJSON *buildCSDirEntMsg(const CSDirEnt *rec);
 KYR_API cJSON *buildCSContentSrcMsg(const CSContentSrc *rec);
 KYR_API cJSON *buildCSAddressListMsg(const CSAddressList *rec);
+KYR_API cJSON *buildCSAddressListArrayMsg(const CSAddressListArray *rec);
 
 KYR_EXTERN_C_END
 
