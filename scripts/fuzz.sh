@@ -7,7 +7,7 @@ build=${1:?build dir}
 secs=${2:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 shopt -s nullglob
-targets=("$build"/fuzz/fuzz_*)
+targets=("$build"/fuzz/fuzz_* "$build"/fuzz/*/fuzz_*)
 if [ ${#targets[@]} -eq 0 ]; then
   echo "fuzz: no targets in $build/fuzz" >&2
   exit 1
