@@ -1,0 +1,60 @@
+/* Small JNI helpers shared by every JNI-facing file of the library.
+ *
+ * Lookups fail loudly: a missing class, method or field is logged with its
+ * name and signature and its pending exception cleared, and the caller gets
+ * null. Every call into Java is followed by jni_check_exception, which logs
+ * the throwable's text and clears it, so a Java fault never unwinds into
+ * native code that cannot handle it. */
+#ifndef KYR_JNI_UTIL_H
+#define KYR_JNI_UTIL_H
+
+#include <jni.h>
+
+#include "platform/kyr_api.h"
+
+KYR_EXTERN_C_BEGIN
+
+/* The JNI version every GetEnv asks for. */
+#define KYR_JNI_VERSION JNI_VERSION_1_4
+
+/* A JNIEnv for the calling thread, attaching it to vm when it is not yet
+ * attached. Threads attached here are attached as daemons (so they never keep
+ * the JVM from exiting) and are detached automatically when they end.
+ * Null on failure, logged under tag with `who` as the function name. */
+JNIEnv *jni_attach(JavaVM *vm, const char *tag, const char *who);
+
+/* Logs and clears a pending exception; 1 if there was one, else 0. */
+int jni_check_exception(JNIEnv *env, const char *tag, const char *what);
+
+/* Cached-lookup helpers; null (logged, exception cleared) when missing. */
+jclass jni_find_class_global(JNIEnv *env, const char *tag, const char *name);
+jmethodID jni_static_method(JNIEnv *env, const char *tag, jclass cls, const char *name, const char *sig);
+jmethodID jni_method(JNIEnv *env, const char *tag, jclass cls, const char *name, const char *sig);
+jfieldID jni_field(JNIEnv *env, const char *tag, jclass cls, const char *name, const char *sig);
+
+/* A Java string from native text that may come from the network: bytes
+ * that are not well-formed UTF-8 (and 4-byte sequences, which JNI's modified
+ * UTF-8 cannot carry) become '?', so NewStringUTF never sees bad input.
+ * Null for null text or when the string cannot be made. */
+jstring jni_new_string(JNIEnv *env, const char *text);
+
+KYR_EXTERN_C_END
+
+#ifdef __cplusplus
+/* The UTF-8 characters of a Java string for the life of the object; null for
+ * a null string. */
+struct JniUtf {
+  JNIEnv *env;
+  jstring str;
+  const char *chars;
+  JniUtf(JNIEnv *e, jstring s) : env(e), str(s), chars(s && e ? e->GetStringUTFChars(s, nullptr) : nullptr) {}
+  ~JniUtf() {
+    if (chars) env->ReleaseStringUTFChars(str, chars);
+  }
+  JniUtf(const JniUtf &) = delete;
+  JniUtf &operator=(const JniUtf &) = delete;
+  const char *get() const { return chars; }
+};
+#endif
+
+#endif
