@@ -217,7 +217,8 @@ int read_answer(const Op &op, void *out, int32_t instance, int rc, ccom_msg_t *m
     rc = CSAPI_ERR_BAD_MESSAGE;
     stamp_instance(out, op.result.instOff, instance);
   } else if (!rsp.result) {
-    rc = rsp.code;
+    /* Neither "result" nor an error code is no JSON-RPC answer at all. */
+    rc = rsp.code ? rsp.code : CSAPI_ERR_BAD_MESSAGE;
     stamp_instance(out, op.result.instOff, instance);
   } else if (!cJSON_IsObject(rsp.result)) {
     /* Decoding a number or text as a record would wipe every field and
