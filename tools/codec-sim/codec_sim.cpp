@@ -900,6 +900,14 @@ uint32_t codec_sim_record_merge(codec_sim *sim, const std::string &kind, uint32_
     return model_record_merge(sim->model, kind, handle, json_object);
 }
 
+int codec_sim_incoming_call(codec_sim *sim, const std::string &address) {
+    model_answer a;
+    model_incoming_call(sim->model, address, &a);
+    int n = 0;
+    for (auto &e : a.effects) n = enqueue_all(sim, outbound{e.text}, e.delay_ms, 0);
+    return n;
+}
+
 int codec_sim_send_raw(codec_sim *sim, const std::string &bytes, int conn) {
     return enqueue_all(sim, outbound{bytes}, 0, conn);
 }

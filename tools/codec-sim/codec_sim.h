@@ -149,10 +149,17 @@ bool codec_sim_wait_request(codec_sim *sim, const std::string &method, int timeo
 std::string codec_sim_record(codec_sim *sim, const std::string &kind, uint32_t handle = 0);
 // Handles of every record of the kind, in creation order.
 std::vector<uint32_t> codec_sim_record_handles(codec_sim *sim, const std::string &kind);
-// Merges the members of json_object into the record (creating it when
-// handle is 0 or unknown, then returning its handle); pushes nothing.
+// Merges the members of json_object into the record of that kind and handle;
+// when handle is 0 or names no record of the kind, a new record is made
+// (under the record named by a "parentHandle" member, else at top level).
+// Returns the record's handle, 0 for an unknown kind. Pushes nothing.
 uint32_t codec_sim_record_merge(codec_sim *sim, const std::string &kind, uint32_t handle,
                                 const std::string &json_object);
+
+// A call arrives: a pending terminal in state 4 (Incoming) is added and its
+// terminal and communication notifications are pushed to every connection.
+// Returns the number of connections.
+int codec_sim_incoming_call(codec_sim *sim, const std::string &address);
 
 // ---- hostile codec behaviour (for robustness tests) ----
 // Raw bytes to one connection or all, not framed or checked in any way.

@@ -42,6 +42,10 @@ bool model_handle(sim_model *m, const std::string &method, const cJSON *params, 
 std::string model_notification(sim_model *m, const std::string &method, uint32_t flags, uint32_t handle);
 std::vector<std::string> model_notification_methods();
 
+// A call comes in: a pending terminal (state Incoming) under the
+// communication subsystem, announced in out->effects.
+void model_incoming_call(sim_model *m, const std::string &address, model_answer *out);
+
 std::string model_record_text(sim_model *m, const std::string &kind, uint32_t handle);
 std::vector<uint32_t> model_record_handles(sim_model *m, const std::string &kind);
 uint32_t model_record_merge(sim_model *m, const std::string &kind, uint32_t handle, const std::string &json);
