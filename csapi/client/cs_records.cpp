@@ -4,6 +4,7 @@
 #include "csapi/client/cs_records.h"
 
 #include <math.h>
+#include <stdint.h>
 #include <string.h>
 
 #include <cstddef>
@@ -158,20 +159,39 @@ int find_field(const uint8_t *slots, const KindDesc &d, const char *name) {
 
 /* ---- value conversion ------------------------------------------------------ */
 
-/* A member as a 32-bit word: numbers truncated toward zero, true 1, anything
- * else 0. Values from -2^31 to 2^32-1 keep their 32-bit pattern, so i32
- * fields sent signed and u32 fields sent unsigned both come back exactly;
- * values beyond saturate instead of overflowing. */
-uint32_t word_of(const cJSON *m) {
+/* Integer members: numbers truncated toward zero, true 1, anything else 0.
+ * Values beyond a field's range saturate instead of overflowing; an
+ * unsigned field also takes a negative number's 32-bit pattern (-1 is
+ * 4294967295), as some codecs send all-ones masks signed. */
+double integral(const cJSON *m, bool *ok) {
+  *ok = false;
   if (!m) return 0;
-  if (cJSON_IsTrue(m)) return 1;
-  if (!cJSON_IsNumber(m)) return 0;
-  double d = m->valuedouble;
-  if (d != d) return 0;
-  d = trunc(d);
-  if (d >= 4294967295.0) return 0xFFFFFFFFu;
+  if (cJSON_IsTrue(m)) {
+    *ok = true;
+    return 1;
+  }
+  if (!cJSON_IsNumber(m) || m->valuedouble != m->valuedouble) return 0;
+  *ok = true;
+  return trunc(m->valuedouble);
+}
+
+int32_t signed_of(const cJSON *m) {
+  bool ok;
+  double d = integral(m, &ok);
+  if (!ok) return 0;
+  if (d >= 2147483647.0) return INT32_MAX;
+  if (d <= -2147483648.0) return INT32_MIN;
+  return (int32_t)d;
+}
+
+uint32_t unsigned_of(const cJSON *m) {
+  bool ok;
+  double d = integral(m, &ok);
+  if (!ok) return 0;
+  if (d >= 4294967295.0) return UINT32_MAX;
+  if (d >= 0) return (uint32_t)d;
   if (d <= -2147483648.0) return 0x80000000u;
-  return (uint32_t)(int64_t)d;
+  return (uint32_t)(int32_t)d;
 }
 
 double double_of(const cJSON *m) {
@@ -216,11 +236,13 @@ void decode(int kind, unsigned char *rec, const cJSON *obj) {
     const cJSON *m = found[i];
     switch (f.type) {
       case FT_I32:
+        put_word(p, (uint32_t)signed_of(m));
+        break;
       case FT_U32:
-        put_word(p, word_of(m));
+        put_word(p, unsigned_of(m));
         break;
       case FT_COUNT: {
-        int32_t v = (int32_t)word_of(m);
+        int32_t v = signed_of(m);
         count = v < 0 ? 0u : (uint32_t)v;
         countAt = p;
         put_word(p, count);

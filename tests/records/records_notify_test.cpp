@@ -1,0 +1,191 @@
+// The 55 notification handlers, called directly with a message buffer and a
+// callback table, and the module tables that register them.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "csapi/client/cs_dispatch.h"
+#include "csapi/client/cs_records.h"
+#include "csapi/client/csapi_client.h"
+#include "csapi/client/csapi_internal.h"
+#include "ipc/libccom/ccom.h"
+#include "record_fill.h"
+
+namespace {
+
+struct Call {
+  int kind;
+  std::vector<unsigned char> record;
+  uint32_t flags;
+  uintptr_t userDefined;
+};
+std::vector<Call> g_calls;
+
+// One callback per kind, with the kind's exact callback type.
+template <typename T, typename E, int K>
+void capture(const T *rec, E flags, uintptr_t userDefined) {
+  const unsigned char *b = reinterpret_cast<const unsigned char *>(rec);
+  g_calls.push_back({K, std::vector<unsigned char>(b, b + sizeof(T)), (uint32_t)flags, userDefined});
+}
+
+#define CS_CAPTURE_ROW(Name, Enum, P) \
+  reinterpret_cast<csCallbackFunc>(static_cast<cs##Name##Callback>(&capture<CS##Name, Enum, CS_KIND_##Name>)),
+const csCallbackFunc kCapture[CS_KIND_COUNT] = {CS_RECORD_KINDS(CS_CAPTURE_ROW)};
+#undef CS_CAPTURE_ROW
+
+struct Notification {
+  const char *method;
+  cs_kind kind;
+  const char *param;
+  csMarshFunc handler;
+};
+#define CS_NOTIFY_ROW(Event, Kind, Param) {"cs" #Event "CB", CS_KIND_##Kind, Param, &cs##Event##CBClient},
+const Notification kNotifications[] = {CS_NOTIFY_ALL(CS_NOTIFY_ROW)};
+#undef CS_NOTIFY_ROW
+
+// A message buffer as the dispatcher hands it over.
+struct Msg {
+  explicit Msg(const std::string &text) : text(text) {
+    m.next = m.prev = nullptr;
+    m.data = &this->text[0];
+    m.size = (uint32_t)this->text.size();
+    m.len = (uint32_t)this->text.size() + 1;
+  }
+  std::string text;
+  ccom_msg_t m;
+};
+
+std::string message(const Notification &n, cJSON *record, const char *flagsJson) {
+  cJSON *root = cJSON_CreateObject();
+  cJSON_AddStringToObject(root, "method", n.method);
+  cJSON *params = cJSON_AddObjectToObject(root, "params");
+  if (record) cJSON_AddItemToObject(params, n.param, record);
+  if (flagsJson) cJSON_AddItemToObject(params, "flags", cJSON_Parse(flagsJson));
+  cJSON_AddStringToObject(root, "jsonrpc", "2.0");
+  char *t = cJSON_PrintUnformatted(root);
+  std::string s(t);
+  cJSON_free(t);
+  cJSON_Delete(root);
+  return s;
+}
+
+struct Table {
+  csCallbackEntry e[CS_CALLBACK_TABLE_ENTRIES] = {};
+  void set(int i, csCallbackFunc f, uintptr_t ud, uintptr_t inst) { e[i] = {f, ud, inst}; }
+};
+
+class EveryNotification : public ::testing::TestWithParam<Notification> {
+ protected:
+  void SetUp() override { g_calls.clear(); }
+};
+
+TEST_P(EveryNotification, ReachesTheCallbacksOfItsConnectionInTableOrder) {
+  const Notification &n = GetParam();
+  std::mt19937 rng(std::hash<std::string>()(n.method));
+  recfill::Rec src(n.kind);
+  recfill::fill(n.kind, src.bytes, rng);
+  uint32_t flags = (uint32_t)rng() | 0x80000000u;
+  Msg msg(message(n, cs_record_encode(n.kind, src.bytes), std::to_string(flags).c_str()));
+
+  Table t;
+  t.set(3, kCapture[n.kind], 11, 2);
+  t.set(5, kCapture[n.kind], 33, 1);  // another connection
+  t.set(7, kCapture[n.kind], 22, 2);
+  ASSERT_EQ(n.handler(2, &msg.m, t.e), 0);
+
+  int32_t two = 2;
+  memcpy(src.bytes, &two, 4);  // the record carries the connection it came on
+  ASSERT_EQ(g_calls.size(), 2u) << n.method;
+  EXPECT_EQ(g_calls[0].userDefined, 11u);
+  EXPECT_EQ(g_calls[1].userDefined, 22u);
+  for (const Call &c : g_calls) {
+    EXPECT_EQ(c.kind, n.kind);
+    EXPECT_EQ(c.flags, flags);
+    ASSERT_EQ(c.record.size(), src.size);
+    EXPECT_EQ(memcmp(c.record.data(), src.bytes, src.size), 0) << n.method;
+  }
+}
+
+TEST_P(EveryNotification, WithoutFlagsOrRecordTheCallbacksStillRunWithZeros) {
+  const Notification &n = GetParam();
+  Msg msg(message(n, nullptr, nullptr));
+  Table t;
+  t.set(0, kCapture[n.kind], 5, 0);
+  ASSERT_EQ(n.handler(0, &msg.m, t.e), 0);
+  ASSERT_EQ(g_calls.size(), 1u);
+  EXPECT_EQ(g_calls[0].flags, 0u);
+  for (unsigned char b : g_calls[0].record) EXPECT_EQ(b, 0);
+}
+
+TEST_P(EveryNotification, ABadMessageCallsNothing) {
+  const Notification &n = GetParam();
+  Table t;
+  t.set(0, kCapture[n.kind], 5, 0);
+  for (const char *bad : {"not json", "", "{\"method\":\"x\"}", "[1,2]", "{\"method\":\"x\",\"params\":5}", "{\"a\":"}) {
+    Msg msg(bad);
+    EXPECT_EQ(n.handler(0, &msg.m, t.e), -2) << bad;
+  }
+  EXPECT_EQ(n.handler(0, nullptr, t.e), -2);
+  EXPECT_TRUE(g_calls.empty());
+  Msg ok(message(n, nullptr, "1"));
+  EXPECT_EQ(n.handler(0, &ok.m, nullptr), 0);
+}
+
+std::string MethodName(const ::testing::TestParamInfo<Notification> &info) { return info.param.method; }
+INSTANTIATE_TEST_SUITE_P(All55, EveryNotification, ::testing::ValuesIn(kNotifications), MethodName);
+
+TEST(Notify, FiftyFiveDistinctMethodsFollowTheNamingRule) {
+  ASSERT_EQ(sizeof kNotifications / sizeof kNotifications[0], 55u);
+  for (size_t i = 0; i < 55; ++i) {
+    std::string m = kNotifications[i].method;
+    EXPECT_EQ(m.rfind("cs", 0), 0u);
+    EXPECT_EQ(m.substr(m.size() - 2), "CB");
+    EXPECT_EQ(std::string(kNotifications[i].param).rfind("p", 0), 0u);
+    for (size_t j = 0; j < i; ++j) EXPECT_NE(m, kNotifications[j].method);
+  }
+}
+
+TEST(Notify, TerminalStateExample) {
+  g_calls.clear();
+  Msg msg("{\"method\":\"csTermChangedCB\",\"params\":{\"pTerm\":{\"srvrInstance\":9,\"state\":7},\"flags\":512}}");
+  Table t;
+  t.set(0, kCapture[CS_KIND_Term], 1, 0);
+  t.set(1, kCapture[CS_KIND_Term], 2, 1);
+  ASSERT_EQ(csTermChangedCBClient(1, &msg.m, t.e), 0);
+  ASSERT_EQ(g_calls.size(), 1u);
+  CSTerm term;
+  memcpy(&term, g_calls[0].record.data(), sizeof term);
+  EXPECT_EQ(term.state, 7u);
+  EXPECT_EQ(term.srvrInstance, 1);
+  EXPECT_EQ(g_calls[0].flags, (uint32_t)CSTERM_STATE_FIELD);
+  EXPECT_EQ(g_calls[0].userDefined, 2u);
+}
+
+TEST(Notify, ArchiveTimeExample) {
+  g_calls.clear();
+  Msg msg(
+      "{\"method\":\"csRecentCallListArchivedCB\",\"params\":{\"pRecentCallArchive\":{\"archiveTime\":1700000000},"
+      "\"flags\":1},\"jsonrpc\":\"2.0\"}");
+  Table t;
+  t.set(99, kCapture[CS_KIND_RecentCallArchive], 7, 4);
+  ASSERT_EQ(csRecentCallListArchivedCBClient(4, &msg.m, t.e), 0);
+  ASSERT_EQ(g_calls.size(), 1u);
+  CSRecentCallArchive a;
+  memcpy(&a, g_calls[0].record.data(), sizeof a);
+  EXPECT_EQ(a.archiveTime, 1700000000);
+  EXPECT_EQ(a.srvrInstance, 4);
+  EXPECT_EQ(g_calls[0].flags, 1u);
+}
+
+TEST(Modules, InitAllRegistersEveryHandlerUnderItsMethod) {
+  ASSERT_EQ(csapiClientInitAll(), 0);
+  for (const Notification &n : kNotifications) EXPECT_EQ(csapi_detail::lookup_marsh(n.method), n.handler) << n.method;
+  EXPECT_EQ(csapi_detail::lookup_marsh("csNoSuchCB"), nullptr);
+#define CS_EXIT(m) EXPECT_EQ(m##ClientExit(), 0);
+  CS_MODULE_LIST(CS_EXIT)
+#undef CS_EXIT
+}
+
+}  // namespace
