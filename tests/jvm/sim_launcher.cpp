@@ -1,0 +1,120 @@
+// kyr-sim-launcher: the codec simulator for the JVM tests and the demo, with
+// a line protocol on standard input so a Java test can steer it.
+//
+// The library never wraps a connection to 127.0.0.1 in TLS, so to exercise
+// TLS over loopback the simulator listens on another loopback address
+// (127.0.0.2 by default).
+//
+// Usage:
+//   kyr-sim-launcher [--bind ADDR] [--tls on|off] [--serial S] [--admin-user U]
+//                    [--admin-pwd P] [--pairing-required] [--echo]
+//
+// First line on standard output: "listening host=ADDR port=N tls=on|off".
+// With --echo every request is printed as "recv[CONN] TEXT".
+// Commands, one per line; each answer ends with a line holding ".":
+//   close                 close every connection    -> "closed N"
+//   connections           open connections          -> "connections N"
+//   requests METHOD       every logged request of METHOD -> "params TEXT" lines
+//   count METHOD          how many requests of METHOD -> "count N"
+//   wait-ready N MS       wait for N authenticated connections -> "ready 1|0"
+//   notify METHOD FLAGS   push a notification        -> "notified N"
+//   quit                  stop and exit
+// End of input also stops it, so a test that dies never leaves it behind.
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "codec_sim.h"
+
+namespace {
+
+void usage() {
+  fprintf(stderr,
+          "usage: kyr-sim-launcher [--bind ADDR] [--tls on|off] [--serial S] [--admin-user U] [--admin-pwd P]\n"
+          "                        [--pairing-required] [--echo]\n");
+}
+
+void answer(const std::string &text) {
+  if (!text.empty()) printf("%s\n", text.c_str());
+  printf(".\n");
+  fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  codec_sim_config cfg;
+  cfg.bind_addr = "127.0.0.2";
+  cfg.tls = true;
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        usage();
+        exit(2);
+      }
+      return argv[++i];
+    };
+    if (a == "--bind") cfg.bind_addr = value();
+    else if (a == "--tls") cfg.tls = value() == "on";
+    else if (a == "--serial") cfg.serial = value();
+    else if (a == "--admin-user") cfg.admin_user = value();
+    else if (a == "--admin-pwd") cfg.admin_pwd = value();
+    else if (a == "--pairing-required") cfg.pairing_required = true;
+    else if (a == "--echo") cfg.echo_requests = true;
+    else {
+      usage();
+      return 2;
+    }
+  }
+  signal(SIGPIPE, SIG_IGN);
+  codec_sim *sim = codec_sim_start(cfg);
+  if (!sim) {
+    fprintf(stderr, "kyr-sim-launcher: cannot listen on %s\n", cfg.bind_addr.c_str());
+    return 1;
+  }
+  printf("listening host=%s port=%d tls=%s\n", cfg.bind_addr.c_str(), codec_sim_port(sim), cfg.tls ? "on" : "off");
+  fflush(stdout);
+
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    std::istringstream in(line);
+    std::string cmd;
+    in >> cmd;
+    if (cmd == "quit") break;
+    if (cmd == "close") {
+      answer("closed " + std::to_string(codec_sim_close_connections(sim)));
+    } else if (cmd == "connections") {
+      answer("connections " + std::to_string(codec_sim_connection_count(sim)));
+    } else if (cmd == "requests" || cmd == "count") {
+      std::string method;
+      in >> method;
+      std::string out;
+      int n = 0;
+      for (const auto &r : codec_sim_requests(sim)) {
+        if (r.method != method) continue;
+        n++;
+        if (cmd == "requests") out += (out.empty() ? "" : "\n") + std::string("params ") + r.params;
+      }
+      answer(cmd == "count" ? "count " + std::to_string(n) : out);
+    } else if (cmd == "wait-ready") {
+      int n = 1, ms = 1000;
+      in >> n >> ms;
+      answer(std::string("ready ") + (codec_sim_wait_ready(sim, n, ms) ? "1" : "0"));
+    } else if (cmd == "notify") {
+      std::string method;
+      unsigned flags = 0;
+      in >> method >> flags;
+      answer("notified " + std::to_string(codec_sim_notify(sim, method, flags)));
+    } else {
+      answer("unknown command");
+    }
+  }
+  codec_sim_stop(sim);
+  return 0;
+}

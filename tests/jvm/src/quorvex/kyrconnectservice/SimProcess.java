@@ -1,0 +1,101 @@
+package quorvex.kyrconnectservice;
+
+import java.io.BufferedReader;
+import java.io.IOException;
+import java.io.InputStreamReader;
+import java.io.OutputStreamWriter;
+import java.io.Writer;
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.concurrent.TimeUnit;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
+
+/** The codec simulator in a child process, steered through its standard input. */
+final class SimProcess implements AutoCloseable {
+    final String host;
+    final int port;
+    private final Process process;
+    private final BufferedReader out;
+    private final Writer in;
+
+    private SimProcess(Process p) throws IOException {
+        process = p;
+        out = new BufferedReader(new InputStreamReader(p.getInputStream(), StandardCharsets.UTF_8));
+        in = new OutputStreamWriter(p.getOutputStream(), StandardCharsets.UTF_8);
+        String first = out.readLine();
+        Matcher m = first == null ? null
+                : Pattern.compile("listening host=(\\S+) port=(\\d+) tls=on").matcher(first);
+        if (m == null || !m.find()) {
+            p.destroyForcibly();
+            throw new IOException("simulator did not start over TLS: " + first);
+        }
+        host = m.group(1);
+        port = Integer.parseInt(m.group(2));
+    }
+
+    static SimProcess start(String... args) throws IOException {
+        String launcher = System.getProperty("kyr.sim.launcher");
+        if (launcher == null) {
+            throw new IOException("kyr.sim.launcher is not set");
+        }
+        List<String> cmd = new ArrayList<>();
+        cmd.add(launcher);
+        cmd.addAll(Arrays.asList(args));
+        ProcessBuilder pb = new ProcessBuilder(cmd);
+        pb.redirectError(ProcessBuilder.Redirect.INHERIT);
+        return new SimProcess(pb.start());
+    }
+
+    String address() {
+        return host + ":" + port;
+    }
+
+    /** Sends one command and returns its answer lines. */
+    synchronized List<String> command(String line) throws IOException {
+        in.write(line + "\n");
+        in.flush();
+        List<String> lines = new ArrayList<>();
+        for (String l = out.readLine(); l != null && !l.equals("."); l = out.readLine()) {
+            lines.add(l);
+        }
+        return lines;
+    }
+
+    int count(String method) throws IOException {
+        List<String> a = command("count " + method);
+        return Integer.parseInt(a.get(0).substring("count ".length()));
+    }
+
+    int connections() throws IOException {
+        List<String> a = command("connections");
+        return Integer.parseInt(a.get(0).substring("connections ".length()));
+    }
+
+    /** Waits (bounded) until at least n requests of method arrived. */
+    boolean awaitCount(String method, int n, long ms) throws IOException, InterruptedException {
+        long end = System.currentTimeMillis() + ms;
+        while (System.currentTimeMillis() < end) {
+            if (count(method) >= n) {
+                return true;
+            }
+            Thread.sleep(20);
+        }
+        return count(method) >= n;
+    }
+
+    @Override
+    public void close() throws IOException, InterruptedException {
+        try {
+            in.write("quit\n");
+            in.close();
+        } catch (IOException e) {
+            // already gone
+        }
+        if (!process.waitFor(5, TimeUnit.SECONDS)) {
+            process.destroyForcibly();
+        }
+    }
+}
