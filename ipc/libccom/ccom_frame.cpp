@@ -157,6 +157,10 @@ ccom_frame_result ccom_frame_step(ccom_frame_state *st, const char *buf, size_t 
   if (st->depth == 0)
     while (i < n && isspace((unsigned char)buf[i])) i++;
   *skip = i;
+  if (i == n) {
+    *take = 0;
+    return CCOM_FRAME_MORE;
+  }
   const char *start = buf + i, *p = start, *end = buf + n;
   while (p < end) {
     if (st->in_str) {
