@@ -20,9 +20,11 @@
  * The same list drives the struct, its ...Fields enumeration, the layout
  * checks, the decoder, the encoder and the typed callback. Fields that the
  * codec numbers itself (shown without a bit) get no constant; every
- * enumeration also has <PREFIX>_NO_FIELDS (0) and <PREFIX>_ALL_FIELDS (all
- * bits, -1), which also makes every 32-bit flags value a valid value of the
- * enumeration type.
+ * enumeration also has <PREFIX>_NO_FIELDS (0), <PREFIX>_ALL_FIELDS (all
+ * bits, -1) and <PREFIX>_FIELDS_INT_MAX (0x7FFFFFFF). The last two widen the
+ * enumeration to the whole 32-bit range, so any flags value the codec sends
+ * is a valid value of the type (C++ allows only the values of the narrowest
+ * bit-field holding every enumerator).
  *
  * Threads: the decoders, encoders and the engine keep no state; records are
  * owned by their callers.
@@ -950,7 +952,7 @@ CS_ELEMENT_KINDS(CS_DEFINE_ELEMENT)
 
 #define CS_DEFINE_RECORD(Name, Enum, P)                                        \
   typedef struct CS##Name { CS_FIELDS_##Name(CS_DECL_ROW) } CS##Name;          \
-  typedef enum Enum { P##_NO_FIELDS = 0, CS_FIELDS_##Name(CS_ENUM_ROW) P##_ALL_FIELDS = -1 } Enum; \
+  typedef enum Enum { P##_NO_FIELDS = 0, CS_FIELDS_##Name(CS_ENUM_ROW) P##_ALL_FIELDS = -1, P##_FIELDS_INT_MAX = 0x7FFFFFFF } Enum; \
   typedef void (*cs##Name##Callback)(const CS##Name *record, Enum flags, uintptr_t userDefined);
 CS_RECORD_KINDS(CS_DEFINE_RECORD)
 #undef CS_DEFINE_RECORD
