@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs the benchmarks built in <build-dir> (configured Release with
+# -DKYR_BUILD_BENCH=ON) and writes bench/results.md. The program prints the
+# table as it goes; the markdown copy is printed at the end.
+#   KYR_BENCH_MEM_CALLS  calls for the memory figure (default 1000000)
+#   KYR_BENCH_IDLE_S     idle window in seconds (default 10)
+#   KYR_BENCH_QUICK=1    fewer samples (smoke run)
+set -euo pipefail
+build=${1:?build dir}
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin="$build/bench/kyr_bench"
+if [ ! -x "$bin" ]; then
+  echo "bench: $bin not built (configure with -DKYR_BUILD_BENCH=ON)" >&2
+  exit 1
+fi
+# The library turns TLS off when this marker exists; the TLS figure needs it on.
+if [ -e "$root/csapidisablessl.dat" ]; then
+  echo "bench: note: csapidisablessl.dat present in $root; running from $build instead" >&2
+fi
+cd "$build"
+"$bin" "$root/bench/results.md"
+echo
+cat "$root/bench/results.md"
