@@ -12,6 +12,8 @@ import static quorvex.kyrconnectservice.KyrEvents.KYR_Connect_Started;
 
 import java.io.File;
 import java.io.IOException;
+import java.lang.reflect.Method;
+import java.lang.reflect.Modifier;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -223,6 +225,35 @@ public class KyrConnectServiceTest {
         assertEquals(KYR_Connect_Connected, svc.getConnectionState());
         assertEquals(0, svc.disconnect());
         assertEquals(Integer.valueOf(KYR_Connect_Disconnected), rec.nextState(WAIT));
+    }
+
+    @Test
+    public void everyNativeMethodSurvivesNullAndZeroArguments() throws Exception {
+        svc = new KyrConnectService(rec);
+        for (int round = 0; round < 2; round++) {
+            for (Method m : KyrConnectService.class.getDeclaredMethods()) {
+                if (!Modifier.isNative(m.getModifiers()) || m.getName().equals("NativeSetup")
+                        || m.getName().equals("NativeFinalize") || m.getName().equals("NativeRelease")) {
+                    continue;
+                }
+                Class<?>[] types = m.getParameterTypes();
+                Object[] args = new Object[types.length];
+                for (int i = 0; i < types.length; i++) {
+                    args[i] = types[i] == int.class ? Integer.valueOf(0) : null;
+                }
+                m.invoke(svc, args);
+            }
+            if (round == 0) {
+                // A null reference object is allowed: events then reach no one.
+                assertEquals(0, svc.NativeSetup(null));
+            }
+        }
+        svc.NativeFinalize();
+        svc.NativeFinalize();
+        svc.release();
+        assertEquals(0, svc.nativeCookie());
+        assertNull(SettingsStruct.newDirectByteBuffer(0, 0));
+        assertNull(SettingsStruct.newDirectByteBuffer(1, -1));
     }
 
     @Test
