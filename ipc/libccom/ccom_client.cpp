@@ -399,13 +399,9 @@ extern "C" KYR_API int ccom_client_send(ccom_client_t *client, ccom_msg_t *msg) 
   pthread_mutex_lock(&client->write_lock);
   client->busy.fetch_or(2);
   int sock = client->sock.load();
-  ccom_io io = {sock > 0 ? client->fd : sock, client->use_tls ? client->tls : nullptr, client};
-  int r;
-  if (sock > 0 && client->use_tls && !client->tls) {
-    r = -1; /* never fall back to clear text on a TLS connection */
-  } else {
-    r = ccom_io_write_msg(&io, msg);
-  }
+  /* The session pointer is read only under tls_lock, inside the write. */
+  ccom_io io = {sock > 0 ? client->fd : sock, nullptr, client};
+  int r = ccom_io_write_msg(&io, msg);
   client->busy.fetch_and(~2u);
   pthread_mutex_unlock(&client->write_lock);
   if (r != 0) {
@@ -422,7 +418,7 @@ extern "C" KYR_API int ccom_client_recv(ccom_client_t *client, ccom_msg_t *msg) 
   if (client->sock.load() <= 0) {
     r = -1;
   } else {
-    ccom_io io = {client->fd, client->use_tls ? client->tls : nullptr, client};
+    ccom_io io = {client->fd, nullptr, client};
     r = ccom_io_read_frame(&io, client->rx_buf, &client->rx_count, &client->rx_off, msg);
   }
   client->busy.fetch_and(~1u);
@@ -434,9 +430,15 @@ extern "C" KYR_API int ccom_client_disconnect(ccom_client_t *client) {
   if (!client) return 0;
   int old = client->sock.exchange(0);
   csLog(kName, CS_LOG_DEBUG, "Disconnect client %x\n", old);
-  if (old != 0 || client->fd_open) {
-    /* Shutting down wakes a reader blocked in a read or a wait. */
-    shutdown_fd(client);
+  if (old > 0 && client->use_tls && client->tls_lock_ready) {
+    /* Tell the peer the session ends (best effort, never blocks). */
+    pthread_mutex_lock(&client->tls_lock);
+    if (client->tls && SSL_is_init_finished(client->tls)) SSL_shutdown(client->tls);
+    pthread_mutex_unlock(&client->tls_lock);
+  }
+  /* Shutting down wakes a reader blocked in a read or a wait. */
+  shutdown_fd(client);
+  if (old != 0) {
     csLog(kName, CS_LOG_DEBUG, "ccom_client_disconnect: cmd/response socket %d, client:0x%x\n", old,
           (unsigned)(uintptr_t)client);
   }
@@ -457,7 +459,13 @@ extern "C" KYR_API int ccom_client_disconnect(ccom_client_t *client) {
 extern "C" KYR_API int ccom_client_free(ccom_client_t *client) {
   if (!client) return 0;
   /* Never release the record under a running reader. */
-  if ((client->reader_started && !client->reader_joined) || client->fd_open) (void)ccom_client_disconnect(client);
+  bool fd_open = false;
+  if (client->fd_lock_ready) {
+    pthread_mutex_lock(&client->fd_lock);
+    fd_open = client->fd_open;
+    pthread_mutex_unlock(&client->fd_lock);
+  }
+  if ((client->reader_started && !client->reader_joined) || fd_open) (void)ccom_client_disconnect(client);
   if (client->reader_started && !client->reader_joined) return -1;
   if (client->write_lock_ready) pthread_mutex_destroy(&client->write_lock);
   if (client->tls_lock_ready) pthread_mutex_destroy(&client->tls_lock);

@@ -150,6 +150,15 @@ int io_read(ccom_io *io, char *dst, int cap) {
   }
 }
 
+/* A long frame arrives in many reads: grow by doubling so that it is
+ * copied a logarithmic number of times, not once per read. */
+bool frame_reserve(ccom_msg_t *msg, uint32_t need) {
+  if (need <= msg->size) return true;
+  uint32_t want = msg->size >= CCOM_MAX_FRAME / 2 ? CCOM_MAX_FRAME : msg->size * 2;
+  if (want < need) want = need;
+  return ccom_msg_grow(msg, want) == 0;
+}
+
 }  // namespace
 
 ccom_frame_result ccom_frame_step(ccom_frame_state *st, const char *buf, size_t n, size_t *skip, size_t *take) {
@@ -247,6 +256,7 @@ int ccom_io_read_frame(ccom_io *io, char *buf, int *count, int *off, ccom_msg_t 
       ccom_log_msg("recv", io->fd, msg);
       return (int)msg->len;
     }
+    if (take > 0 && !frame_reserve(msg, msg->len + (uint32_t)take)) goto oom;
     if (take > 0 && !ccom_msg_append(msg, from, (uint32_t)take)) goto oom;
     if (res == CCOM_FRAME_MORE) {
       *count = 0;
