@@ -211,8 +211,14 @@ void *eventLoop(void *) {
   s_loopRunning = true;
   triggerEvLoop();
   kvel_event_loop();
+  const int err = errno;
   s_loopRunning = false;
-  kyr_log_printf(KYR_LOG_ERROR, kTag, "error in event_loop_base errno:%d", errno);
+  kyr_log_printf(KYR_LOG_ERROR, kTag, "error in event_loop_base errno:%d", err);
+  /* Let the next set-up start a fresh loop rather than arm timers nobody
+   * fires. The pipe stays open: another thread may still be writing to it. */
+  pthread_mutex_lock(&s_startupMutex);
+  s_started = 0;
+  pthread_mutex_unlock(&s_startupMutex);
   return nullptr;
 }
 

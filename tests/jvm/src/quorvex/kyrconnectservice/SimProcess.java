@@ -87,15 +87,20 @@ final class SimProcess implements AutoCloseable {
     }
 
     @Override
-    public void close() throws IOException, InterruptedException {
+    public void close() {
         try {
             in.write("quit\n");
             in.close();
         } catch (IOException e) {
             // already gone
         }
-        if (!process.waitFor(5, TimeUnit.SECONDS)) {
+        try {
+            if (!process.waitFor(5, TimeUnit.SECONDS)) {
+                process.destroyForcibly();
+            }
+        } catch (InterruptedException e) {
             process.destroyForcibly();
+            Thread.currentThread().interrupt();
         }
     }
 }
