@@ -6,6 +6,7 @@
 #include <cjson/cJSON.h>
 
 #include "csapi/client/cs_dispatch.h"
+#include "csapi/client/cs_record_desc.inc"
 #include "csapi/client/cs_records.h"
 #include "csapi/client/csapi_rpc.h"
 #include "ipc/libccom/ccom.h"
@@ -46,17 +47,6 @@ static_assert(kMaxRecord <= 16384, "notification records stay small enough for t
 CS_NOTIFY_ALL(CS_NOTIFY_CHECK)
 #undef CS_NOTIFY_CHECK
 
-uint32_t flags_of(const cJSON *m) {
-  if (!m) return 0;
-  if (cJSON_IsTrue(m)) return 1;
-  if (!cJSON_IsNumber(m)) return 0;
-  double d = m->valuedouble;
-  if (d != d) return 0;
-  if (d >= 4294967295.0) return 0xFFFFFFFFu;
-  if (d <= -2147483648.0) return 0x80000000u;
-  return (uint32_t)(int64_t)d;
-}
-
 int notify(cs_kind kind, const char *param, int srvrInstance, ccom_msg_t *msg, const csCallbackEntry *callbacks) {
   if (!msg || !msg->data) return CSAPI_ERR_BAD_MESSAGE;
   RpcReq req;
@@ -74,7 +64,7 @@ int notify(cs_kind kind, const char *param, int srvrInstance, ccom_msg_t *msg, c
    * with an all-zero record. */
   const cJSON *obj = cJSON_GetObjectItem(req.params, param);
   if (obj) (void)cs_record_decode(kind, record, obj);
-  uint32_t flags = flags_of(cJSON_GetObjectItem(req.params, "flags"));
+  uint32_t flags = cs_record_detail::unsigned_of(cJSON_GetObjectItem(req.params, "flags"));
 
   if (callbacks) {
     Invoker invoke = kInvokers[kind];

@@ -179,6 +179,24 @@ TEST(Notify, ArchiveTimeExample) {
   EXPECT_EQ(g_calls[0].flags, 1u);
 }
 
+TEST(Notify, FlagsFollowTheIntegerRule) {
+  struct Case {
+    const char *flags;
+    uint32_t want;
+  } cases[] = {{"512", 512}, {"-1", 0xFFFFFFFFu}, {"4294967295", 0xFFFFFFFFu}, {"\"3\"", 0},
+               {"true", 1},  {"null", 0},          {"2.7", 2},                 {"1e20", 0xFFFFFFFFu}};
+  for (const Case &c : cases) {
+    g_calls.clear();
+    Msg msg(std::string("{\"method\":\"csAudioChangedCB\",\"params\":{\"pAudio\":{\"volume\":9},\"flags\":") + c.flags +
+            "}}");
+    Table t;
+    t.set(0, kCapture[CS_KIND_Audio], 1, 0);
+    ASSERT_EQ(csAudioChangedCBClient(0, &msg.m, t.e), 0);
+    ASSERT_EQ(g_calls.size(), 1u);
+    EXPECT_EQ(g_calls[0].flags, c.want) << c.flags;
+  }
+}
+
 TEST(Modules, InitAllRegistersEveryHandlerUnderItsMethod) {
   ASSERT_EQ(csapiClientInitAll(), 0);
   for (const Notification &n : kNotifications) EXPECT_EQ(csapi_detail::lookup_marsh(n.method), n.handler) << n.method;
