@@ -23,38 +23,6 @@ namespace {
 
 const char kName[] = "CCOM";
 
-/* First byte in [p, end) equal to a, b or c; end when none. */
-inline const char *find_any3(const char *p, const char *end, char a, char b, char c) {
-#if defined(__SSE2__)
-  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b), vc = _mm_set1_epi8(c);
-  while (end - p >= 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)), _mm_cmpeq_epi8(v, vc));
-    int mask = _mm_movemask_epi8(hit);
-    if (mask) return p + __builtin_ctz((unsigned)mask);
-    p += 16;
-  }
-#endif
-  for (; p < end; p++)
-    if (*p == a || *p == b || *p == c) return p;
-  return end;
-}
-
-inline const char *find_any2(const char *p, const char *end, char a, char b) {
-#if defined(__SSE2__)
-  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b);
-  while (end - p >= 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)));
-    if (mask) return p + __builtin_ctz((unsigned)mask);
-    p += 16;
-  }
-#endif
-  for (; p < end; p++)
-    if (*p == a || *p == b) return p;
-  return end;
-}
-
 /* Fatal error on a connection: a standalone caller gets the descriptor
  * closed (its contract); a client only shuts the connection down and leaves
  * the single close to its owner, so the number is never closed twice. */
@@ -161,6 +129,47 @@ bool frame_reserve(ccom_msg_t *msg, uint32_t need) {
 
 }  // namespace
 
+namespace {
+
+/* The framer's scanning state while it works through one buffer. */
+struct Scan {
+  uint32_t depth;
+  bool in_str;
+  const char *esc_skip; /* the byte after a backslash inside a string */
+};
+
+/* Handles one byte that can matter: { } " or backslash. True when it is
+ * the brace that closes the outermost object. */
+inline bool scan_byte(Scan &s, const char *q) {
+  if (q == s.esc_skip) return false;
+  char c = *q;
+  if (s.in_str) {
+    if (c == '\\')
+      s.esc_skip = q + 1;
+    else if (c == '"')
+      s.in_str = false;
+    return false;
+  }
+  if (c == '{') {
+    s.depth++;
+  } else if (c == '}') {
+    /* A stray "}" before any "{" does not count. */
+    if (s.depth > 1) {
+      s.depth--;
+    } else if (s.depth == 1) {
+      s.depth = 0;
+      return true;
+    }
+  } else if (c == '"' && s.depth > 0) {
+    s.in_str = true; /* quotes outside an object are just bytes */
+  }
+  return false;
+}
+
+inline bool interesting(char c) { return c == '{' || c == '}' || c == '"' || c == '\\'; }
+
+}  // namespace
+
 ccom_frame_result ccom_frame_step(ccom_frame_state *st, const char *buf, size_t n, size_t *skip, size_t *take) {
   size_t i = 0;
   if (st->depth == 0)
@@ -171,40 +180,39 @@ ccom_frame_result ccom_frame_step(ccom_frame_state *st, const char *buf, size_t 
     return CCOM_FRAME_MORE;
   }
   const char *start = buf + i, *p = start, *end = buf + n;
-  while (p < end) {
-    if (st->in_str) {
-      if (st->escaped) {
-        st->escaped = 0;
-        p++;
-        continue;
+  Scan s = {st->depth, st->in_str != 0, st->escaped ? start : nullptr};
+  const char *done = nullptr;
+#if defined(__SSE2__)
+  /* Sixteen bytes at a time: most bytes of a message are plain text, and a
+   * block without any brace, quote or backslash is skipped whole. */
+  const __m128i v_open = _mm_set1_epi8('{'), v_close = _mm_set1_epi8('}'), v_quote = _mm_set1_epi8('"'),
+                v_bslash = _mm_set1_epi8('\\');
+  while (!done && end - p >= 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, v_open), _mm_cmpeq_epi8(v, v_close)),
+                               _mm_or_si128(_mm_cmpeq_epi8(v, v_quote), _mm_cmpeq_epi8(v, v_bslash)));
+    unsigned mask = (unsigned)_mm_movemask_epi8(hit);
+    while (mask) {
+      const char *q = p + __builtin_ctz(mask);
+      mask &= mask - 1;
+      if (scan_byte(s, q)) {
+        done = q + 1;
+        break;
       }
-      p = find_any2(p, end, '"', '\\');
-      if (p == end) break;
-      if (*p == '\\')
-        st->escaped = 1;
-      else
-        st->in_str = 0;
-      p++;
-      continue;
     }
-    p = find_any3(p, end, '{', '}', '"');
-    if (p == end) break;
-    char c = *p++;
-    if (c == '{') {
-      st->depth++;
-    } else if (c == '}') {
-      /* A stray "}" before any "{" does not count. */
-      if (st->depth > 1) {
-        st->depth--;
-      } else if (st->depth == 1) {
-        st->depth = 0;
-        *take = (size_t)(p - start);
-        return CCOM_FRAME_OBJECT;
-      }
-    } else if (st->depth > 0) {
-      st->in_str = 1; /* quotes outside an object are just bytes */
-    }
+    if (!done) p += 16;
   }
+#endif
+  for (; !done && p < end; p++)
+    if (interesting(*p) && scan_byte(s, p)) done = p + 1;
+  st->depth = s.depth;
+  st->in_str = s.in_str;
+  if (done) {
+    st->escaped = 0;
+    *take = (size_t)(done - start);
+    return CCOM_FRAME_OBJECT;
+  }
+  st->escaped = s.in_str && s.esc_skip == end;
   *take = (size_t)(end - start);
   return st->depth > 0 ? CCOM_FRAME_MORE : CCOM_FRAME_RAW;
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -68,6 +69,59 @@ TEST(Framer, SplitAtEveryPosition) {
   for (size_t cut = 0; cut <= stream.size(); cut++) {
     std::vector<std::string> chunks = {stream.substr(0, cut), stream.substr(cut)};
     ASSERT_EQ(FrameChunks(chunks), kTricky) << "cut at " << cut;
+  }
+}
+
+// Random objects with braces, quotes and backslashes in their strings, cut
+// into random chunks (long chunks take the block-wise scan, short ones the
+// byte-wise one): the frames must always be exactly the objects.
+TEST(Framer, RandomObjectsAndRandomChunks) {
+  std::mt19937 rng(20261208);
+  auto rnd_string = [&] {
+    std::string s = "\"";
+    int n = (int)(rng() % 40);
+    for (int i = 0; i < n; i++) {
+      switch (rng() % 8) {
+        case 0: s += "\\\""; break;  // escaped quote
+        case 1: s += "\\\\"; break;  // escaped backslash
+        case 2: s += '{'; break;
+        case 3: s += '}'; break;
+        default: s += (char)('a' + rng() % 26);
+      }
+    }
+    return s + "\"";
+  };
+  std::function<std::string(int)> rnd_object = [&](int depth) {
+    std::string o = "{";
+    int members = (int)(rng() % 5);
+    for (int m = 0; m < members; m++) {
+      if (m) o += ',';
+      o += rnd_string() + ":";
+      if (depth < 3 && rng() % 3 == 0)
+        o += rnd_object(depth + 1);
+      else if (rng() % 2)
+        o += rnd_string();
+      else
+        o += std::to_string(rng() % 1000);
+    }
+    return o + "}";
+  };
+  for (int round = 0; round < 200; round++) {
+    std::vector<std::string> objs;
+    std::string stream;
+    int count = 1 + (int)(rng() % 20);
+    for (int i = 0; i < count; i++) {
+      objs.push_back(rnd_object(0));
+      stream += objs.back();
+      if (rng() % 3 == 0) stream += " \r\n"[rng() % 3];
+    }
+    std::vector<std::string> chunks;
+    for (size_t pos = 0; pos < stream.size();) {
+      size_t n = std::min<size_t>(stream.size() - pos, 1 + rng() % (rng() % 2 ? 8 : 200));
+      chunks.push_back(stream.substr(pos, n));
+      pos += n;
+    }
+    ASSERT_EQ(FrameChunks(chunks), objs) << "round " << round << ": " << stream;
   }
 }
 
