@@ -61,6 +61,14 @@ inline std::string TermNote(uint32_t handle, const std::string &name, uint32_t f
          ",\"flags\":" + std::to_string(flags) + "}}";
 }
 
+// One capture for the whole process, installed once and never removed: the
+// log seam keeps every sink it ever had, and a capture that uninstalled
+// itself would leave its sink unreachable (a leak report under ASan).
+inline kyrtest::LogCapture &Log() {
+  static kyrtest::LogCapture *capture = new kyrtest::LogCapture;
+  return *capture;
+}
+
 struct SeenTerm {
   CSTerm rec;
   unsigned flags;
@@ -79,6 +87,7 @@ class HostileTest : public ::testing::Test {
   }
 
   void SetUp() override {
+    log_.Clear();
     sim_ = codec_sim_start(Config());
     ASSERT_NE(sim_, nullptr);
     ASSERT_EQ(csInit(nullptr), 0);
@@ -218,7 +227,7 @@ class HostileTest : public ::testing::Test {
     return n;
   }
 
-  kyrtest::LogCapture log_;
+  kyrtest::LogCapture &log_ = Log();
   codec_sim *sim_ = nullptr;
   int inst_ = -1;
   std::thread worker_;

@@ -43,6 +43,8 @@ std::vector<DropCase> RejectedByHandlerCases() {
   };
 }
 
+void PrintTo(const DropCase &c, std::ostream *os) { *os << c.name; }
+
 class DropTest : public HostileTest, public ::testing::WithParamInterface<DropCase> {};
 
 TEST_P(DropTest, DroppedWithALogLineAndTheSessionGoesOn) {
@@ -133,6 +135,8 @@ struct CountCase {
   int entries;        // -1: "dialOrder" is not an array
   int expect;
 };
+
+void PrintTo(const CountCase &c, std::ostream *os) { *os << c.name; }
 
 class CountTest : public HostileTest, public ::testing::WithParamInterface<CountCase> {};
 
@@ -368,7 +372,8 @@ TEST(HostileTls, HandshakeStallFailsTheConnectWithinItsBound) {
   codec_sim *sim = codec_sim_start(cfg);
   ASSERT_NE(sim, nullptr);
   ASSERT_EQ(csInit(nullptr), 0);
-  kyrtest::LogCapture log;
+  kyrtest::LogCapture &log = Log();
+  log.Clear();
   int saved = ccom_handshake_timeout_ms;
   ccom_handshake_timeout_ms = 500;
   int before = csSrvrCount();
