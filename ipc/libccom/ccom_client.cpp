@@ -105,7 +105,7 @@ bool input_pending(ccom_client_t *c) {
   if (!c->use_tls) return false;
   bool pending = false;
   pthread_mutex_lock(&c->tls_lock);
-  if (c->tls) pending = SSL_pending(c->tls) > 0;
+  if (c->tls) pending = SSL_has_pending(c->tls) != 0;
   pthread_mutex_unlock(&c->tls_lock);
   return pending;
 }

@@ -100,13 +100,13 @@ int io_read(ccom_io *io, char *dst, int cap) {
       io_wait(io->fd, err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, -1);
       continue;
     }
-    if (err == SSL_ERROR_ZERO_RETURN || (n == 0 && err == SSL_ERROR_SYSCALL && detail == 0)) {
+    if (n == 0 || err == SSL_ERROR_ZERO_RETURN) {
       csLog(kName, CS_LOG_DEBUG, "socket closed during SSL_read of msg\n");
       io_fail(io);
       return -1;
     }
     if (err == SSL_ERROR_SYSCALL && (detail == EAGAIN || detail == EINTR)) {
-      if (io->client) io_wait(io->fd, POLLIN, -1);
+      io_wait(io->fd, POLLIN, io->client ? -1 : 1000); /* read again, without spinning */
       continue;
     }
     /* A TLS protocol error (SSL_ERROR_SSL) leaves the session unusable, so
