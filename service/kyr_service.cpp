@@ -833,11 +833,15 @@ extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeSendSyste
 }
 
 extern "C" void Java_quorvex_kyrconnectservice_KyrConnectService_NativeFinalize(JNIEnv *env, jobject thiz) {
-  native_close();
+  /* Let go of Java first: the worker reacts to the close request at once,
+   * and its last state change must find the service already gone. */
   finalize_cookie_of(env, thiz, cookie_field(env, thiz));
-  std::lock_guard<std::mutex> g(s_envMutex);
-  delete g_service_env;
-  g_service_env = nullptr;
+  {
+    std::lock_guard<std::mutex> g(s_envMutex);
+    delete g_service_env;
+    g_service_env = nullptr;
+  }
+  native_close();
 }
 
 extern "C" void Java_quorvex_kyrconnectservice_KyrConnectService_NativeRelease(JNIEnv *env, jobject thiz) {

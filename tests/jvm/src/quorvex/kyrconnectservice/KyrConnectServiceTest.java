@@ -132,6 +132,18 @@ public class KyrConnectServiceTest {
     }
 
     @Test
+    public void connectingWhileConnectedDropsTheConnectionAndTheWorkerReportsIt() throws Exception {
+        connectPaired();
+        assertEquals(0, connect());
+        assertEquals(Integer.valueOf(KYR_Connect_Failed), rec.nextState(WAIT));
+        assertEquals("no new connection was made", 1, sim.count("csVersion"));
+        // From Failed a new connect goes through.
+        assertEquals(0, connect());
+        assertEquals(Integer.valueOf(KYR_Connect_Connected), rec.nextState(WAIT));
+        assertEquals(2, sim.count("csVersion"));
+    }
+
+    @Test
     public void settingTheSameStateAgainPostsNothing() throws Exception {
         connectPaired();
         assertEquals(0, svc.disconnect());
@@ -185,14 +197,17 @@ public class KyrConnectServiceTest {
     }
 
     @Test
-    public void afterReleaseTheFinalStateChangeIsNotPosted() throws Exception {
+    public void afterFinalizeTheFinalStateChangeIsNotPosted() throws Exception {
         connectPaired();
-        svc.release();
-        assertEquals(0, svc.nativeCookie());
+        svc.NativeFinalize();
         List<Recorder.Event> later = rec.drain(2500);
-        assertTrue("posted after release: " + later, later.isEmpty());
+        assertTrue("posted after finalize: " + later, later.isEmpty());
         assertEquals("the worker still disconnected", KYR_Connect_Disconnected, svc.getConnectionState());
         assertEquals(0, sim.connections());
+        // Finalizing again, then releasing, finds nothing left to free.
+        svc.NativeFinalize();
+        svc.release();
+        assertEquals(0, svc.nativeCookie());
         svc = null;
     }
 
