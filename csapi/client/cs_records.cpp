@@ -113,9 +113,11 @@ constexpr unsigned kSlots = 128; /* > 2 x the widest kind */
 
 inline unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? (unsigned char)(c + 32) : c; }
 
+/* FNV-1a over the bytes with the 0x20 bit set: the same for any case of a
+ * name (and a few other byte pairs, which the comparison tells apart). */
 inline uint32_t hash_ci(const char *s) {
   uint32_t h = 2166136261u;
-  for (; *s; ++s) h = (h ^ lower((unsigned char)*s)) * 16777619u;
+  for (; *s; ++s) h = (h ^ ((unsigned char)*s | 0x20u)) * 16777619u;
   return h;
 }
 
@@ -126,7 +128,8 @@ inline bool equal_ci(const char *a, const char *b) {
 }
 
 struct Lookup {
-  uint8_t slot[EK_TOTAL][kSlots]; /* field index + 1; 0 marks an empty slot */
+  uint8_t slot[EK_TOTAL][kSlots];      /* field index + 1; 0 marks an empty slot */
+  uint32_t hash[EK_TOTAL][kMaxFields]; /* each field name's hash */
 };
 
 Lookup build_lookup() {
@@ -135,7 +138,9 @@ Lookup build_lookup() {
   for (int k = 0; k < EK_TOTAL; ++k) {
     const KindDesc &d = kKinds[k];
     for (unsigned i = 0; i < d.nfields; ++i) {
-      unsigned s = hash_ci(d.fields[i].name) & (kSlots - 1);
+      uint32_t h = hash_ci(d.fields[i].name);
+      l.hash[k][i] = h;
+      unsigned s = h & (kSlots - 1);
       while (l.slot[k][s]) s = (s + 1) & (kSlots - 1);
       l.slot[k][s] = (uint8_t)(i + 1);
     }
@@ -148,10 +153,14 @@ const Lookup &lookup() {
   return l;
 }
 
-int find_field(const uint8_t *slots, const KindDesc &d, const char *name) {
-  unsigned s = hash_ci(name) & (kSlots - 1);
+int find_field(const Lookup &l, int kind, const KindDesc &d, const char *name) {
+  const uint32_t h = hash_ci(name);
+  const uint8_t *slots = l.slot[kind];
+  unsigned s = h & (kSlots - 1);
   while (uint8_t v = slots[s]) {
-    if (equal_ci(d.fields[v - 1].name, name)) return v - 1;
+    const char *field = d.fields[v - 1].name;
+    /* Codecs send the names as written; other cases take the slower path. */
+    if (l.hash[kind][v - 1] == h && (strcmp(field, name) == 0 || equal_ci(field, name))) return v - 1;
     s = (s + 1) & (kSlots - 1);
   }
   return -1;
@@ -221,10 +230,10 @@ void decode(int kind, unsigned char *rec, const cJSON *obj) {
   const KindDesc &d = kKinds[kind];
   const cJSON *found[kMaxFields] = {};
   if (obj && cJSON_IsObject(obj)) {
-    const uint8_t *slots = lookup().slot[kind];
+    const Lookup &l = lookup();
     for (const cJSON *m = obj->child; m; m = m->next) {
       if (!m->string) continue;
-      int i = find_field(slots, d, m->string);
+      int i = find_field(l, kind, d, m->string);
       if (i >= 0 && !found[i]) found[i] = m; /* the first of duplicate members wins */
     }
   }
