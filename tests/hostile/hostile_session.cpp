@@ -63,6 +63,8 @@ int main() {
       for (int i = 0; i < 25; i++) {
         CSComm comm;
         CSAudio audio;
+        memset(&comm, 0, sizeof comm);  // a top-level getter sends the record's own handle
+        memset(&audio, 0, sizeof audio);
         if (csCommGet(&comm, inst) != 0) op_failures++;
         if (csAudioGet(&audio, inst) != 0) op_failures++;
       }
