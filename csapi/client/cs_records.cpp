@@ -13,6 +13,7 @@
 #include "csapi/client/cs_record_desc.inc"
 
 namespace cs_record_detail {
+namespace {
 
 /* ---- descriptors ---------------------------------------------------------- */
 
@@ -97,12 +98,17 @@ static_assert(offsetof(CSAddressListArray, list) == 4, "DirAddressListArrayStruc
 static_assert(sizeof(CSCalSrvr) == 420, "CalendarServerInfoStruct copies CSCalSrvr");
 static_assert(sizeof(CSCalMeeting) == 1876, "CalendarMeetingInfoStruct copies CSCalMeeting");
 
+}  // namespace
+
 #define CS_KIND_DESC(Name) \
   {"CS" #Name, sizeof(CS##Name), fields_##Name::table, sizeof(fields_##Name::table) / sizeof(FieldDesc)},
 #define CS_KIND_DESC_RECORD(Name, Enum, P) CS_KIND_DESC(Name)
+
 const KindDesc kKinds[EK_TOTAL] = {CS_RECORD_KINDS(CS_KIND_DESC_RECORD) CS_ELEMENT_KINDS(CS_KIND_DESC)};
 #undef CS_KIND_DESC_RECORD
 #undef CS_KIND_DESC
+
+namespace {
 
 /* ---- member lookup ---------------------------------------------------------
  * Members are matched to fields without regard to case through a small
@@ -193,6 +199,8 @@ int32_t signed_of(const cJSON *m) {
   return (int32_t)d;
 }
 
+}  // namespace
+
 uint32_t unsigned_of(const cJSON *m) {
   bool ok;
   double d = integral(m, &ok);
@@ -202,6 +210,8 @@ uint32_t unsigned_of(const cJSON *m) {
   if (d <= -2147483648.0) return 0x80000000u;
   return (uint32_t)(int32_t)d;
 }
+
+namespace {
 
 double double_of(const cJSON *m) {
   if (!m) return 0.0;
@@ -237,7 +247,7 @@ void decode(int kind, unsigned char *rec, const cJSON *obj) {
       if (i >= 0 && !found[i]) found[i] = m; /* the first of duplicate members wins */
     }
   }
-  uint32_t count = 0;         /* the last count read, already within bounds */
+  uint32_t count = 0;         /* the last count read, never negative */
   unsigned char *countAt = 0; /* where it is stored */
   for (unsigned i = 0; i < d.nfields; ++i) {
     const FieldDesc &f = d.fields[i];
@@ -375,6 +385,7 @@ cJSON *encode(int kind, const unsigned char *rec) {
   return o;
 }
 
+}  // namespace
 }  // namespace cs_record_detail
 
 using namespace cs_record_detail;
