@@ -136,21 +136,26 @@ struct Scan {
   uint32_t depth;
   bool in_str;
   const char *esc_skip; /* the byte after a backslash inside a string */
+  const char *start;    /* where this step's message begins */
 };
 
-/* Handles one byte that can matter: { } " or backslash. True when it is
- * the brace that closes the outermost object. */
-inline bool scan_byte(Scan &s, const char *q) {
-  if (q == s.esc_skip) return false;
+enum ScanStop { SCAN_ON, SCAN_OBJECT_END, SCAN_STRAY_BEFORE_OBJECT };
+
+/* Handles one byte that can matter: { } " or backslash. */
+inline ScanStop scan_byte(Scan &s, const char *q) {
+  if (q == s.esc_skip) return SCAN_ON;
   char c = *q;
   if (s.in_str) {
     if (c == '\\')
       s.esc_skip = q + 1;
     else if (c == '"')
       s.in_str = false;
-    return false;
+    return SCAN_ON;
   }
   if (c == '{') {
+    /* Stray bytes glued before an object go out as a message of their own,
+     * so that they cannot take the object down with them. */
+    if (s.depth == 0 && q != s.start) return SCAN_STRAY_BEFORE_OBJECT;
     s.depth++;
   } else if (c == '}') {
     /* A stray "}" before any "{" does not count. */
@@ -158,12 +163,12 @@ inline bool scan_byte(Scan &s, const char *q) {
       s.depth--;
     } else if (s.depth == 1) {
       s.depth = 0;
-      return true;
+      return SCAN_OBJECT_END;
     }
   } else if (c == '"' && s.depth > 0) {
     s.in_str = true; /* quotes outside an object are just bytes */
   }
-  return false;
+  return SCAN_ON;
 }
 
 inline bool interesting(char c) { return c == '{' || c == '}' || c == '"' || c == '\\'; }
@@ -180,14 +185,15 @@ ccom_frame_result ccom_frame_step(ccom_frame_state *st, const char *buf, size_t 
     return CCOM_FRAME_MORE;
   }
   const char *start = buf + i, *p = start, *end = buf + n;
-  Scan s = {st->depth, st->in_str != 0, st->escaped ? start : nullptr};
-  const char *done = nullptr;
+  Scan s = {st->depth, st->in_str != 0, st->escaped ? start : nullptr, start};
+  ScanStop stop = SCAN_ON;
+  const char *at = nullptr;
 #if defined(__SSE2__)
   /* Sixteen bytes at a time: most bytes of a message are plain text, and a
    * block without any brace, quote or backslash is skipped whole. */
   const __m128i v_open = _mm_set1_epi8('{'), v_close = _mm_set1_epi8('}'), v_quote = _mm_set1_epi8('"'),
                 v_bslash = _mm_set1_epi8('\\');
-  while (!done && end - p >= 16) {
+  while (stop == SCAN_ON && end - p >= 16) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
     __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, v_open), _mm_cmpeq_epi8(v, v_close)),
                                _mm_or_si128(_mm_cmpeq_epi8(v, v_quote), _mm_cmpeq_epi8(v, v_bslash)));
@@ -195,22 +201,27 @@ ccom_frame_result ccom_frame_step(ccom_frame_state *st, const char *buf, size_t 
     while (mask) {
       const char *q = p + __builtin_ctz(mask);
       mask &= mask - 1;
-      if (scan_byte(s, q)) {
-        done = q + 1;
+      if ((stop = scan_byte(s, q)) != SCAN_ON) {
+        at = q;
         break;
       }
     }
-    if (!done) p += 16;
+    if (stop == SCAN_ON) p += 16;
   }
 #endif
-  for (; !done && p < end; p++)
-    if (interesting(*p) && scan_byte(s, p)) done = p + 1;
+  for (; stop == SCAN_ON && p < end; p++)
+    if (interesting(*p) && (stop = scan_byte(s, p)) != SCAN_ON) at = p;
   st->depth = s.depth;
   st->in_str = s.in_str;
-  if (done) {
+  if (stop == SCAN_OBJECT_END) {
     st->escaped = 0;
-    *take = (size_t)(done - start);
+    *take = (size_t)(at + 1 - start);
     return CCOM_FRAME_OBJECT;
+  }
+  if (stop == SCAN_STRAY_BEFORE_OBJECT) {
+    st->escaped = 0;
+    *take = (size_t)(at - start);
+    return CCOM_FRAME_RAW;
   }
   st->escaped = s.in_str && s.esc_skip == end;
   *take = (size_t)(end - start);
@@ -256,29 +267,29 @@ int ccom_io_read_frame(ccom_io *io, char *buf, int *count, int *off, ccom_msg_t 
     }
     const char *from = buf + base + skip;
     if (res == CCOM_FRAME_RAW) {
+      /* Not JSON: passed on as it came, replacing the message's contents. */
       if (!ccom_msg_memcpy(msg, from, (uint32_t)take)) goto oom;
-      *count = 0;
-      if (off) *off = 0;
-      buf[0] = '\0';
-      msg->data[msg->len] = '\0';
-      ccom_log_msg("recv", io->fd, msg);
-      return (int)msg->len;
+    } else {
+      if (take > 0 && !frame_reserve(msg, msg->len + (uint32_t)take)) goto oom;
+      if (take > 0 && !ccom_msg_append(msg, from, (uint32_t)take)) goto oom;
+      if (res == CCOM_FRAME_MORE) {
+        *count = 0;
+        continue;
+      }
     }
-    if (take > 0 && !frame_reserve(msg, msg->len + (uint32_t)take)) goto oom;
-    if (take > 0 && !ccom_msg_append(msg, from, (uint32_t)take)) goto oom;
-    if (res == CCOM_FRAME_MORE) {
-      *count = 0;
-      continue;
-    }
-    /* A whole object: keep what follows it for the next call. */
+    /* A whole message: keep what follows it for the next call. */
     int used = (int)(skip + take);
     *count -= used;
-    if (off) {
+    if (*count == 0) {
+      if (off) *off = 0;
+      buf[0] = '\0';
+    } else if (off) {
       *off = base + used;
+      buf[*off + *count] = '\0';
     } else {
       memmove(buf, buf + used, (size_t)*count);
+      buf[*count] = '\0';
     }
-    buf[(off ? *off : 0) + *count] = '\0';
     msg->data[msg->len] = '\0';
     ccom_log_msg("recv", io->fd, msg);
     return (int)msg->len;

@@ -46,7 +46,8 @@ struct ccom_frame_state {
 enum ccom_frame_result {
   CCOM_FRAME_MORE = 0,   /* all `take` bytes belong to an unfinished object */
   CCOM_FRAME_OBJECT = 1, /* `take` bytes end with the brace closing the object */
-  CCOM_FRAME_RAW = 2,    /* no "{" at all: `take` bytes are a non-JSON message */
+  CCOM_FRAME_RAW = 2,    /* `take` bytes without "{" (all of them, or those before an
+                            object's "{") are a non-JSON message */
 };
 
 /* Pure framing step over buf[0..n). When no object is begun, leading white

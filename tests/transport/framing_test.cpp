@@ -134,10 +134,12 @@ TEST(Framer, EdgeCasesWithinOneRead) {
       {"two objects back to back", R"({"a":1}{"b":2})", {R"({"a":1})", R"({"b":2})"}},
       {"white space between", "{\"a\":1}\r\n \t{\"b\":2}\n", {R"({"a":1})", R"({"b":2})"}},
       {"nested returns at the outer brace", R"({"a":{"b":{"c":1}}})", {R"({"a":{"b":{"c":1}}})"}},
-      {"lone close brace does not count", R"(}{"a":1})", {R"(}{"a":1})"}},
+      {"lone close brace does not count", R"(}{"a":1})", {"}", R"({"a":1})"}},
+      {"stray bytes before an object are their own message", R"(garbage {"a":1} ]]{"b":2})",
+       {"garbage ", R"({"a":1})", "]]", R"({"b":2})"}},
       {"no brace: the data as it is", "hello world", {"hello world"}},
       {"leading white space skipped", "  \r\nraw", {"raw"}},
-      {"quotes outside an object are bytes", R"(x"}{"a":1})", {R"(x"}{"a":1})"}},
+      {"quotes outside an object are bytes", R"(x"}{"a":1})", {R"(x"})", R"({"a":1})"}},
       {"a NUL does not hide what follows", std::string("{\"a\":1\0}{\"b\":2}", 15), {std::string("{\"a\":1\0}", 8), R"({"b":2})"}},
   };
   for (const auto &c : cases) EXPECT_EQ(FrameChunks({c.data}), c.msgs) << c.name;
@@ -280,13 +282,18 @@ TEST(ReadLine, NullArgumentsAndBadCount) {
   EXPECT_TRUE(FdOpen(p.r));
 }
 
-TEST(ReadLine, NoBraceDataIsOneMessage) {
+TEST(ReadLine, NonJsonDataIsPassedOnWithoutTakingObjectsDown) {
   Pair p;
   Rx rx;
   p.Write("  not json at all");
   ASSERT_EQ(rx.Read(p.r), 15);
   EXPECT_EQ(rx.Text(), "not json at all");
   EXPECT_EQ(rx.count, 0);
+  p.Write(R"(junk }}{"a":1})");
+  ASSERT_EQ(rx.Read(p.r), 7);
+  EXPECT_EQ(rx.Text(), "junk }}");
+  ASSERT_EQ(rx.Read(p.r), 7);
+  EXPECT_EQ(rx.Text(), R"({"a":1})");
 }
 
 TEST(WriteLine, ExactlyTheTextGoesOnTheWire) {
