@@ -232,6 +232,8 @@ TEST(KvelTimer, NullArgumentsAndUnlinkedRemovalChangeNothing) {
   EXPECT_EQ(kvel_debug_timers(nullptr, 0), 0);
 
   // Re-arming a linked record moves it instead of linking it twice.
+  g_fakeUs = 7000000000LL;
+  kvel_set_clock(fake_clock);
   struct timeval a = {5, 0}, b = {1, 0};
   kvel_event other;
   kvel_event_set(&other, -1, 0, nullptr, nullptr);
@@ -245,6 +247,7 @@ TEST(KvelTimer, NullArgumentsAndUnlinkedRemovalChangeNothing) {
   kvel_timer_remove(&ev);
   kvel_timer_remove(&other);
   EXPECT_EQ(kvel_debug_timers(nullptr, 0), 0);
+  kvel_set_clock(nullptr);
 }
 
 TEST(KvelWatch, SetFillsTheRecordAndMakesTheDescriptorNonBlocking) {
