@@ -163,8 +163,10 @@ typedef int (*ccom_msg_handler_fn)(ccom_client_t *client);
 KYR_API ccom_client_t *ccom_client_connect(const char *host, int port, ccom_msg_handler_fn handler, int use_tls);
 /* 0, or -1. Any thread. */
 KYR_API int ccom_client_send(ccom_client_t *client, ccom_msg_t *msg);
-/* Reader thread only: the framed length, 0 for nothing complete now, -1
- * when the connection is closed or failed. */
+/* Reader thread only: the framed length, 0 when nothing can be read now,
+ * -1 when the connection is closed or failed. Like a blocking read, it waits
+ * for the rest of a message once the socket is readable (TLS included);
+ * disconnect ends the wait. */
 KYR_API int ccom_client_recv(ccom_client_t *client, ccom_msg_t *msg);
 /* Closes the connection and joins the reader. Not from the reader. 0. */
 KYR_API int ccom_client_disconnect(ccom_client_t *client);
