@@ -47,13 +47,16 @@ static_assert(kMaxRecord <= 16384, "notification records stay small enough for t
 CS_NOTIFY_ALL(CS_NOTIFY_CHECK)
 #undef CS_NOTIFY_CHECK
 
-int notify(cs_kind kind, const char *param, int srvrInstance, ccom_msg_t *msg, const csCallbackEntry *callbacks) {
-  if (!msg || !msg->data) return CSAPI_ERR_BAD_MESSAGE;
+int notify(const char *method, cs_kind kind, const char *param, int srvrInstance, ccom_msg_t *msg,
+           const csCallbackEntry *callbacks) {
   RpcReq req;
   cJSON *tree = nullptr;
-  int rc = parseRpcReqMsg(&req, &tree, msg->data);
-  cJSON_Delete(req.id);
+  int rc = msg && msg->data ? parseRpcReqMsg(&req, &tree, msg->data) : -1;
+  if (msg && msg->data) cJSON_Delete(req.id);
   if (rc != 0 || !tree || !cJSON_IsObject(req.params)) {
+    /* Nothing is called for a message that is no notification with a
+     * "params" object; the line says which handler dropped it. */
+    csLog(method, CS_LOG_WARNING, "not a notification with \"params\", dropped (instance %d)\n", srvrInstance);
     cJSON_Delete(tree);
     return CSAPI_ERR_BAD_MESSAGE;
   }
@@ -86,7 +89,7 @@ int notify(cs_kind kind, const char *param, int srvrInstance, ccom_msg_t *msg, c
 
 #define CS_DEFINE_HANDLER(Event, Kind, Param)                                                    \
   extern "C" int cs##Event##CBClient(int srvrInstance, ccom_msg_t *msg, const csCallbackEntry *callbacks) { \
-    return notify(CS_KIND_##Kind, Param, srvrInstance, msg, callbacks);                          \
+    return notify("cs" #Event "CBClient", CS_KIND_##Kind, Param, srvrInstance, msg, callbacks);                          \
   }
 CS_NOTIFY_ALL(CS_DEFINE_HANDLER)
 #undef CS_DEFINE_HANDLER

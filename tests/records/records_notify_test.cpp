@@ -12,6 +12,7 @@
 #include "csapi/client/csapi_internal.h"
 #include "ipc/libccom/ccom.h"
 #include "record_fill.h"
+#include "support/log_capture.h"
 
 namespace {
 
@@ -113,6 +114,7 @@ void zeros_without_record(const Notification &n) {
 }
 
 void bad_message(const Notification &n) {
+  kyrtest::LogCapture log;
   Table t;
   t.set(0, kCapture[n.kind], 5, 0);
   for (const char *bad : {"not json", "", "{\"method\":\"x\"}", "[1,2]", "{\"method\":\"x\",\"params\":5}", "{\"a\":"}) {
@@ -121,6 +123,7 @@ void bad_message(const Notification &n) {
   }
   EXPECT_EQ(n.handler(0, nullptr, t.e), -2);
   EXPECT_TRUE(g_calls.empty());
+  EXPECT_EQ(log.Count(std::string(n.method) + "Client:WARNING:not a notification", "CSAPI"), 7u);
   Msg ok(message(n, nullptr, "1"));
   EXPECT_EQ(n.handler(0, &ok.m, nullptr), 0);
 }
