@@ -20,19 +20,34 @@ void detach_at_exit(void *vm) {
 
 void make_key() { pthread_key_create(&g_detachKey, detach_at_exit); }
 
-/* Length of the well-formed UTF-8 sequence at p (1..3 bytes, the forms
- * modified UTF-8 shares with UTF-8), or 0 if it is not one. */
+bool cont(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+/* Length of the well-formed UTF-8 sequence at p (1..4 bytes), or 0 if it is
+ * not one. Reads stop at the first byte that does not fit, so a NUL ends
+ * the check before anything past it is read. */
 size_t utf8_seq(const unsigned char *p) {
   unsigned char c = p[0];
   if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) return (p[1] & 0xC0) == 0x80 ? 2 : 0;
+  if (c >= 0xC2 && c <= 0xDF) return cont(p[1]) ? 2 : 0;
   if (c >= 0xE0 && c <= 0xEF) {
-    if ((p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80) return 0;
+    if (!cont(p[1]) || !cont(p[2])) return 0;
     if (c == 0xE0 && p[1] < 0xA0) return 0;  /* overlong */
     if (c == 0xED && p[1] >= 0xA0) return 0; /* surrogate */
     return 3;
   }
+  if (c >= 0xF0 && c <= 0xF4) {
+    if (!cont(p[1]) || !cont(p[2]) || !cont(p[3])) return 0;
+    if (c == 0xF0 && p[1] < 0x90) return 0;  /* overlong */
+    if (c == 0xF4 && p[1] >= 0x90) return 0; /* above U+10FFFF */
+    return 4;
+  }
   return 0;
+}
+
+void put_3byte(std::string &out, unsigned v) {
+  out.push_back((char)(0xE0 | (v >> 12)));
+  out.push_back((char)(0x80 | ((v >> 6) & 0x3F)));
+  out.push_back((char)(0x80 | (v & 0x3F)));
 }
 
 }  // namespace
@@ -128,6 +143,14 @@ extern "C" jstring jni_new_string(JNIEnv *env, const char *text) {
     if (n == 0) {
       clean.push_back('?');
       p++;
+    } else if (n == 4) {
+      /* Modified UTF-8 carries a supplementary character as its two
+       * surrogates, each in three bytes. */
+      unsigned cp = ((p[0] & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
+      cp -= 0x10000;
+      put_3byte(clean, 0xD800 | (cp >> 10));
+      put_3byte(clean, 0xDC00 | (cp & 0x3FF));
+      p += 4;
     } else {
       clean.append(reinterpret_cast<const char *>(p), n);
       p += n;

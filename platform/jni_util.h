@@ -32,10 +32,11 @@ jmethodID jni_static_method(JNIEnv *env, const char *tag, jclass cls, const char
 jmethodID jni_method(JNIEnv *env, const char *tag, jclass cls, const char *name, const char *sig);
 jfieldID jni_field(JNIEnv *env, const char *tag, jclass cls, const char *name, const char *sig);
 
-/* A Java string from native text that may come from the network: bytes
- * that are not well-formed UTF-8 (and 4-byte sequences, which JNI's modified
- * UTF-8 cannot carry) become '?', so NewStringUTF never sees bad input.
- * Null for null text or when the string cannot be made. */
+/* A Java string from native UTF-8 text that may come from the network:
+ * bytes that are not well-formed UTF-8 become '?', and characters beyond
+ * U+FFFF are passed as the surrogate pairs JNI's modified UTF-8 expects, so
+ * NewStringUTF never sees bad input. Null for null text or when the string
+ * cannot be made. */
 jstring jni_new_string(JNIEnv *env, const char *text);
 
 KYR_EXTERN_C_END

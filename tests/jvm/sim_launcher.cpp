@@ -8,6 +8,10 @@
 // Usage:
 //   kyr-sim-launcher [--bind ADDR] [--tls on|off] [--serial S] [--admin-user U]
 //                    [--admin-pwd P] [--pairing-required] [--echo]
+//                    [--min-client-ver TEXT]
+//
+// --min-client-ver sets the "minClientSWVer" the codec reports; "\xNN" in
+// TEXT stands for the byte NN, so tests can send text that is not UTF-8.
 //
 // First line on standard output: "listening host=ADDR port=N tls=on|off".
 // With --echo every request is printed as "recv[CONN] TEXT".
@@ -20,6 +24,7 @@
 //   notify METHOD FLAGS   push a notification        -> "notified N"
 //   quit                  stop and exit
 // End of input also stops it, so a test that dies never leaves it behind.
+#include <ctype.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -37,6 +42,20 @@ void usage() {
   fprintf(stderr,
           "usage: kyr-sim-launcher [--bind ADDR] [--tls on|off] [--serial S] [--admin-user U] [--admin-pwd P]\n"
           "                        [--pairing-required] [--echo]\n");
+}
+
+std::string unescape(const std::string &in) {
+  std::string out;
+  for (size_t i = 0; i < in.size(); i++) {
+    if (in[i] == '\\' && i + 3 < in.size() && in[i + 1] == 'x' && isxdigit((unsigned char)in[i + 2]) &&
+        isxdigit((unsigned char)in[i + 3])) {
+      out.push_back((char)strtol(in.substr(i + 2, 2).c_str(), nullptr, 16));
+      i += 3;
+    } else {
+      out.push_back(in[i]);
+    }
+  }
+  return out;
 }
 
 void answer(const std::string &text) {
@@ -67,6 +86,7 @@ int main(int argc, char **argv) {
     else if (a == "--admin-pwd") cfg.admin_pwd = value();
     else if (a == "--pairing-required") cfg.pairing_required = true;
     else if (a == "--echo") cfg.echo_requests = true;
+    else if (a == "--min-client-ver") cfg.min_client_sw_ver = unescape(value());
     else {
       usage();
       return 2;

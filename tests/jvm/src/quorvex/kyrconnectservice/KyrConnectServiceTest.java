@@ -89,6 +89,15 @@ public class KyrConnectServiceTest {
     }
 
     @Test
+    public void serverTextThatIsNotUtf8ReachesJavaSafely() throws Exception {
+        // A stray byte, a two-byte letter, and a character beyond U+FFFF.
+        sim = SimProcess.start("--serial", SERIAL, "--min-client-ver", "\\xff1.0\\xc3\\xa9-\\xf0\\x9f\\x98\\x80\\xc3");
+        setUpService();
+        assertEquals(0, connect());
+        assertEquals("?1.0\u00e9-\ud83d\ude00?", svc.getMinDavixVersion());
+    }
+
+    @Test
     public void pairingRequiredThenPairConnects() throws Exception {
         startSim(true);
         setUpService();
