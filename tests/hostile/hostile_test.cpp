@@ -364,6 +364,24 @@ TEST_F(HostileTest, AbruptCloseInTheMiddleOfAMessage) {
   ExpectAlive("after reconnect");
 }
 
+// The half message lost with the connection is a drop like any other and
+// must be logged at the default level (DEBUG lines are off). Disabled while
+// the transport reports the close only at DEBUG and says nothing of the
+// unfinished bytes.
+TEST_F(HostileTest, DISABLED_AbruptCloseLogsTheUnfinishedMessage) {
+  std::string note = TermNote(700310, "cut short");
+  ASSERT_GE(codec_sim_send_and_cut(sim_, note, note.size() / 2), 1);
+  ASSERT_TRUE(WaitFor([&] { return csapi_client_get_state(inst_) == CLIENT_STATE_DISCONNECTED; }, 5000));
+  bool logged = WaitFor(
+      [&] {
+        for (const kyrtest::LogLine &l : log_.Lines())
+          if (l.prio >= KYR_LOG_WARN) return true;
+        return false;
+      },
+      2000);
+  EXPECT_TRUE(logged) << "the connection and half a message were lost without a line";
+}
+
 TEST(HostileTls, HandshakeStallFailsTheConnectWithinItsBound) {
   codec_sim_config cfg;
   cfg.tls = true;
