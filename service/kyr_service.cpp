@@ -141,7 +141,8 @@ std::atomic<int> s_failWorkerStart{0};
 
 pthread_mutex_t s_startupMutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t s_startupCond = PTHREAD_COND_INITIALIZER;
-int s_started = 0; /* guarded by s_startupMutex */
+int s_started = 0;    /* a dispatch thread runs or is starting; guarded by s_startupMutex */
+int s_startAck = 0;   /* the thread started has reached its loop set-up; same guard */
 std::atomic<int> s_dispatchStarts{0};
 std::atomic<bool> s_loopRunning{false};
 pthread_t s_dispatchThread; /* written before s_loopRunning is published */
@@ -188,7 +189,7 @@ void *eventLoop(void *) {
   kvel_event_init();
   s_dispatchThread = pthread_self();
   pthread_mutex_lock(&s_startupMutex);
-  s_started = 1;
+  s_startAck = 1;
   pthread_cond_broadcast(&s_startupCond);
   pthread_mutex_unlock(&s_startupMutex);
 
@@ -513,8 +514,13 @@ extern "C" int native_init(callback_cookie *cookie) {
     return -1;
   }
 
+  /* s_started is claimed before the thread exists, so two set-ups racing
+   * here cannot both start one; the wait is on the thread's acknowledgement,
+   * which (unlike s_started) it never takes back. */
   pthread_mutex_lock(&s_startupMutex);
   if (!s_started) {
+    s_started = 1;
+    s_startAck = 0;
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
@@ -522,10 +528,11 @@ extern "C" int native_init(callback_cookie *cookie) {
     rc = pthread_create(&t, &attr, eventLoop, nullptr);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
+      s_started = 0;
       kyr_log_printf(KYR_LOG_ERROR, kTag, "Failed to create event dispatch thread errno:%d", rc);
     } else {
       s_dispatchStarts++;
-      while (!s_started) pthread_cond_wait(&s_startupCond, &s_startupMutex);
+      while (!s_startAck) pthread_cond_wait(&s_startupCond, &s_startupMutex);
     }
   }
   pthread_mutex_unlock(&s_startupMutex);

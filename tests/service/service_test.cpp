@@ -157,7 +157,7 @@ TEST(ServiceTimedCallback, RunsOnceOnTheDispatchThreadAfterItsDelay) {
   ASSERT_TRUE(wait_until([&] { return now.calls == 1 && later.calls == 1; }, 3000ms));
   EXPECT_TRUE(now.onDispatchThread);
   EXPECT_TRUE(later.onDispatchThread);
-  EXPECT_LT(now.at - t0, 100ms);
+  EXPECT_LT(now.at - t0, 1000ms);  // promptly, with room for a loaded machine
   EXPECT_GE(later.at - t0, 150ms);
   EXPECT_EQ(requestTimedCallback(nullptr, nullptr, nullptr), -1);
 
