@@ -438,6 +438,8 @@ TEST_F(HostileTest, FloodIsDeliveredOrReportedLost) {
   EXPECT_TRUE(settled);
   EXPECT_EQ(TermCount(handle) + LostLogged(), count)
       << "delivered " << TermCount(handle) << ", reported lost " << LostLogged();
+  printf("flood: %d sent over %d s, %d delivered, %lld reported lost, %d calls meanwhile\n", count, seconds,
+         TermCount(handle), LostLogged(), calls.load());
   EXPECT_EQ(bad.load(), 0) << "of " << calls.load() << " calls during the flood";
   EXPECT_GT(calls.load(), 0);
   ExpectAlive("flood");
