@@ -12,6 +12,7 @@
 
 extern "C" int fuzz_framing_one(const uint8_t *data, size_t size);
 extern "C" int fuzz_jsonrpc_one(const uint8_t *data, size_t size);
+extern "C" int fuzz_answers_one(const uint8_t *data, size_t size);
 
 namespace {
 
@@ -39,5 +40,6 @@ void Replay(const char *corpus, int (*one)(const uint8_t *, size_t)) {
 
 TEST(FuzzReplay, Framing) { Replay("framing", &fuzz_framing_one); }
 TEST(FuzzReplay, JsonRpc) { Replay("jsonrpc", &fuzz_jsonrpc_one); }
+TEST(FuzzReplay, Answers) { Replay("answers", &fuzz_answers_one); }
 
 }  // namespace
