@@ -216,6 +216,11 @@ int read_answer(const Op &op, void *out, int32_t instance, int rc, ccom_msg_t *m
   } else if (!parsed) {
     rc = CSAPI_ERR_BAD_MESSAGE;
     stamp_instance(out, op.result.instOff, instance);
+  } else if (cJSON_GetObjectItemCaseSensitive(tree, "error")) {
+    /* An error answer never fills the record, so it never reads as success,
+     * whatever code (0 or positive included) the codec put in it. */
+    rc = rsp.code < 0 ? rsp.code : CSAPI_ERR_BAD_MESSAGE;
+    stamp_instance(out, op.result.instOff, instance);
   } else if (!rsp.result) {
     /* Neither "result" nor an error code is no JSON-RPC answer at all. */
     rc = rsp.code ? rsp.code : CSAPI_ERR_BAD_MESSAGE;

@@ -125,6 +125,13 @@ TEST_F(ResultTest, GetterRefusedByCodecKeepsFieldsButStampsInstance) {
       {"error -11", [](const codec_sim_request &r) { return codec_sim_error_text(r, -11); }, -11},
       {"number result", [](const codec_sim_request &r) { return codec_sim_result_text(r, "3"); }, -2},
       {"text result", [](const codec_sim_request &r) { return codec_sim_result_text(r, "\"x\""); }, -2},
+      {"error code 4", [](const codec_sim_request &r) { return codec_sim_error_text(r, 4); }, -2},
+      {"error code 0", [](const codec_sim_request &r) { return codec_sim_error_text(r, 0); }, -2},
+      {"error beside a result",
+       [](const codec_sim_request &r) {
+         return "{\"result\":{\"name\":\"x\"},\"error\":{\"code\":-4},\"id\":" + r.id + ",\"jsonrpc\":\"2.0\"}";
+       },
+       -4},
       {"neither result nor error",
        [](const codec_sim_request &r) { return "{\"id\":" + r.id + ",\"jsonrpc\":\"2.0\"}"; }, -2},
   };
