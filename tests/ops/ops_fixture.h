@@ -8,6 +8,7 @@
 #include <cjson/cJSON.h>
 
 #include <cstdio>
+#include <functional>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -31,7 +32,17 @@ class OpsTest : public ::testing::Test {
     sim_ = codec_sim_start(cfg);
     ASSERT_NE(sim_, nullptr);
     ASSERT_EQ(csInit(nullptr), 0);
-    inst_ = Connect();
+    if (UseModel()) {
+      // The model's notifications are dispatched only to a ready session.
+      char addr[64];
+      snprintf(addr, sizeof addr, "127.0.0.1:%d", codec_sim_port(sim_));
+      inst_ = csConnect(addr, "davix", "2.0.0", "1.0.0", "9.0.0");
+      ASSERT_GE(inst_, 0);
+      conns_.push_back(inst_);
+      ASSERT_EQ(csAuth(inst_, "SERIAL1"), 0);
+    } else {
+      inst_ = Connect();
+    }
     ASSERT_GE(inst_, 0);
   }
 
