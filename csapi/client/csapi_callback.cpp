@@ -37,12 +37,22 @@ pthread_once_t gOnce = PTHREAD_ONCE_INIT;
 
 /* Each record: 4-byte length L, L message bytes, the instance byte, 3 spare
  * bytes. A zero length means "continue at offset 0". Sequence numbers let a
- * reader see that the writer has overwritten records it had not read. */
+ * reader see that the writer has overwritten records it had not read.
+ *
+ * Readers find a record through its sequence number in startOf rather than
+ * by following the zero-length mark: a record that wraps to offset 0 can be
+ * long enough to cover its own mark, and a reader that was waiting at the
+ * old write position would then read message bytes as a length. Records
+ * take at least 9 bytes, so fewer than 8192 are ever intact at once. */
+constexpr uint32_t kStartSlots = 8192;
+static_assert(CSAPI_NOTIFY_RING_LIMIT / 9 < kStartSlots, "start index too small");
+
 struct MsgQueue {
   int32_t writePos;
   int32_t tailPos;
   uint64_t writeSeq;
   uint64_t tailSeq;
+  int32_t startOf[kStartSlots]; /* start offset of record seq, by seq % kStartSlots */
   unsigned char ring[CSAPI_NOTIFY_RING_SIZE];
 };
 
@@ -129,10 +139,8 @@ int32_t ring_len_at(int32_t pos) {
 /* Moves the tail past its oldest record (callbacks_mut held). */
 void evict_oldest() {
   MsgQueue &q = callbacks_msgq;
-  int32_t next = q.tailPos + ring_len_at(q.tailPos) + 8;
   q.tailSeq++;
-  if (q.tailSeq < q.writeSeq && ring_len_at(next) == 0) next = 0;
-  q.tailPos = next;
+  if (q.tailSeq < q.writeSeq) q.tailPos = q.startOf[q.tailSeq % kStartSlots];
 }
 
 /* Takes the reader to the oldest intact record when the writer has lapped
@@ -311,6 +319,7 @@ int callback_postmsg(int instance, const char *method, ccom_msg_t *msg) {
   memcpy(q.ring + start + 4, msg->data, len);
   q.ring[start + 4 + L] = (unsigned char)instance;
   if (q.tailSeq == q.writeSeq) q.tailPos = start;
+  q.startOf[q.writeSeq % kStartSlots] = start;
   q.writeSeq++;
   q.writePos = start + L + 8;
   pthread_mutex_unlock(&callbacks_mut);
@@ -345,12 +354,8 @@ int callback_waitmsg(int *instance, ccom_msg_t *msg, int timeoutMs, int global) 
       return CSAPI_ERR_TIMEOUT;
     }
   }
-  int32_t pos = reg->readPos;
+  int32_t pos = q.startOf[reg->readSeq % kStartSlots];
   int32_t L = ring_len_at(pos);
-  if (L == 0) {
-    pos = 0;
-    L = ring_len_at(0);
-  }
   int rc = 0;
   if (ccom_msg_memcpy(msg, q.ring + pos + 4, (uint32_t)L)) {
     msg->data[L] = '\0';
