@@ -3,6 +3,9 @@
 #include <android/log.h>
 #include <atomic>
 #include <cstdio>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -17,10 +20,19 @@ struct Sink {
  * pointer just before a swap still reads valid memory. */
 std::atomic<const Sink *> g_sink{nullptr};
 
+/* Every sink ever installed stays reachable from here, so leak checkers see
+ * retired sinks as still owned rather than lost. */
+std::mutex g_retired_mu;
+std::vector<std::unique_ptr<const Sink>> g_retired;
+
 }  // namespace
 
 extern "C" void kyr_log_set_sink(kyr_log_sink_fn fn, void *user) {
   const Sink *s = fn ? new Sink{fn, user} : nullptr;
+  if (s) {
+    std::lock_guard<std::mutex> g(g_retired_mu);
+    g_retired.emplace_back(s);
+  }
   g_sink.store(s, std::memory_order_release);
 }
 
