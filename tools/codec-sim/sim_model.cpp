@@ -834,11 +834,11 @@ void act_set_member(sim_model &m, const op_row &row, const cJSON *params, model_
     record *r = find(m, handle_param(params, row.a));
     if (!r || r->kind != row.kind) return (void)fail(a, -4);
     // "b" is "param=member" when the names differ.
-    std::string spec = row.b, pkey = spec, mkey = spec;
-    size_t eq = spec.find('=');
+    std::string param_desc = row.b, pkey = param_desc, mkey = param_desc;
+    size_t eq = param_desc.find('=');
     if (eq != std::string::npos) {
-        pkey = spec.substr(0, eq);
-        mkey = spec.substr(eq + 1);
+        pkey = param_desc.substr(0, eq);
+        mkey = param_desc.substr(eq + 1);
     }
     set_num(r->obj, mkey.c_str(), num(params, pkey.c_str()));
     std::string method = changed_method(row.kind);
