@@ -160,3 +160,40 @@ extern "C" jstring jni_new_string(JNIEnv *env, const char *text) {
   if (!s) jni_check_exception(env, "KyrConnectLib", "NewStringUTF");
   return s;
 }
+
+bool jni_string_utf8(JNIEnv *env, jstring s, std::string *out) {
+  out->clear();
+  if (!env || !s) return false;
+  jsize n = env->GetStringLength(s);
+  const jchar *u = env->GetStringCritical(s, nullptr);
+  if (!u) {
+    jni_check_exception(env, "KyrConnectLib", "GetStringCritical");
+    return false;
+  }
+  out->reserve(static_cast<size_t>(n));
+  for (jsize i = 0; i < n; i++) {
+    unsigned c = u[i];
+    if (c == 0) break;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
+      i++;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out->push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      put_3byte(*out, c);
+    } else {
+      out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  env->ReleaseStringCritical(s, u);
+  return true;
+}

@@ -42,19 +42,29 @@ jstring jni_new_string(JNIEnv *env, const char *text);
 KYR_EXTERN_C_END
 
 #ifdef __cplusplus
-/* The UTF-8 characters of a Java string for the life of the object; null for
- * a null string. */
+#include <string>
+
+/* Standard UTF-8 of a Java string, for JSON text that strict peers parse:
+ * surrogate pairs are combined into one 4-byte character, an unpaired
+ * surrogate becomes U+FFFD, and the text ends at the first NUL character
+ * (GetStringUTFChars would give modified UTF-8: C0 80 for NUL and two 3-byte
+ * halves for a supplementary character, neither of which is valid JSON text).
+ * Returns false (out cleared) when the string cannot be read. */
+bool jni_string_utf8(JNIEnv *env, jstring s, std::string *out);
+
+/* A Java string as standard UTF-8 text for the life of the object (see
+ * jni_string_utf8); get() is null for a null string or one that cannot be
+ * read. Every entry point takes its string arguments through this. */
 struct JniUtf {
-  JNIEnv *env;
-  jstring str;
-  const char *chars;
-  JniUtf(JNIEnv *e, jstring s) : env(e), str(s), chars(s && e ? e->GetStringUTFChars(s, nullptr) : nullptr) {}
-  ~JniUtf() {
-    if (chars) env->ReleaseStringUTFChars(str, chars);
-  }
+  JniUtf(JNIEnv *e, jstring s) : ok(s && e && jni_string_utf8(e, s, &text)) {}
   JniUtf(const JniUtf &) = delete;
   JniUtf &operator=(const JniUtf &) = delete;
-  const char *get() const { return chars; }
+  const char *get() const { return ok ? text.c_str() : nullptr; }
+  size_t size() const { return ok ? text.size() : 0; }
+
+ private:
+  std::string text;
+  bool ok;
 };
 #endif
 

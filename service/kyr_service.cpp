@@ -263,7 +263,7 @@ struct HandlerRow {
   const char *name;
   csCallbackFunc func;
 };
-#define KYR_HANDLER_ROW(name, fn) {name, reinterpret_cast<csCallbackFunc>(fn)},
+#define KYR_HANDLER_ROW(name, fn, Kind) {name, reinterpret_cast<csCallbackFunc>(fn)},
 const HandlerRow kWorkerHandlers[] = {KYR_WORKER_HANDLER_LIST(KYR_HANDLER_ROW){nullptr, nullptr}};
 #undef KYR_HANDLER_ROW
 
@@ -294,9 +294,14 @@ void *native_workerLoop(void *arg) {
   pthread_cond_broadcast(&s_workerStartupCond);
   pthread_mutex_unlock(&s_workerStartupMutex);
 
-  for (const HandlerRow *h = kWorkerHandlers; h->name; h++)
+  for (const HandlerRow *h = kWorkerHandlers; h->name; h++) {
+    if (!h->func) {
+      kyr_log_printf(KYR_LOG_WARN, kTag, "no callback linked in for %s\n", h->name);
+      continue;
+    }
     if (csCallbackAdd(0, h->name, h->func, reinterpret_cast<uintptr_t>(cookie)) < 0)
       kyr_log_printf(KYR_LOG_ERROR, kTag, "csCallbackAdd(%s) failed\n", h->name);
+  }
 
   while (!worker_closed()) {
     int rc = csCallbackProcess(1000);

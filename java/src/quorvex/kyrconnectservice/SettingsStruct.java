@@ -10,11 +10,16 @@ import java.nio.charset.StandardCharsets;
  * name and a 256-byte value, both NUL-terminated. Java reads it in place.
  */
 public final class SettingsStruct {
-    public static final int NEXT_OFFSET = 0;
-    public static final int NAME_OFFSET = 4;
-    public static final int VALUE_OFFSET = 260;
-    public static final int TEXT_SIZE = 256;
-    public static final int SIZE = 516;
+    /** Offset of the link word (the next element's handle, 0 at the end). */
+    public static final int NEXT_OFFSET = SettingsStructLayout.NEXT_OFFSET;
+    /** Offset of the NUL-terminated key. */
+    public static final int NAME_OFFSET = SettingsStructLayout.NAME_OFFSET;
+    /** Offset of the NUL-terminated value. */
+    public static final int VALUE_OFFSET = SettingsStructLayout.VALUE_OFFSET;
+    /** Bytes of each text field, terminator included. */
+    public static final int TEXT_SIZE = SettingsStructLayout.NAME_LENGTH;
+    /** Bytes of one element. */
+    public static final int SIZE = SettingsStructLayout.SIZE;
 
     private SettingsStruct() {
     }

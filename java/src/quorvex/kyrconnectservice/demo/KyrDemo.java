@@ -19,12 +19,17 @@ public final class KyrDemo {
     private KyrDemo() {
     }
 
-    private static final long START = System.nanoTime();
+    /**
+     * The scenes run while connected, in this order; a scene whose class is
+     * not part of this build is skipped.
+     */
+    private static final String[] SCENES = {
+        "CommScene", "AudioScene", "SystemScene", "DirectoryScene", "CalendarScene",
+        "CameraScene", "VideoScene", "TestHooksScene",
+    };
 
     private static void say(String fmt, Object... args) {
-        long ms = (System.nanoTime() - START) / 1_000_000;
-        System.out.printf("[%6d ms] %s%n", ms, String.format(fmt, args));
-        System.out.flush();
+        DemoSession.say(fmt, args);
     }
 
     public static void main(String[] args) throws InterruptedException {
@@ -39,15 +44,16 @@ public final class KyrDemo {
         int seconds = args.length > 4 ? Integer.parseInt(args[4]) : 3;
 
         BlockingQueue<Integer> states = new LinkedBlockingQueue<>();
+        DemoSession session = new DemoSession();
         KyrConnectService svc = new KyrConnectService((code, v1, v2, obj) -> {
             if (code == KyrEvents.EVENT_CONNECT_STATE_CHANGED) {
                 say("event %s: %s", KyrEvents.eventName(code), KyrEvents.stateName(v1));
                 states.add(v1);
             } else {
-                say("event %s: value1=%d value2=%d%s", KyrEvents.eventName(code), v1, v2,
-                    obj == null ? "" : " obj=" + obj);
+                session.post(code, v1, v2, obj);
             }
         });
+        session.attach(svc);
 
         int rc = svc.setup();
         say("setup -> %d", rc);
@@ -67,9 +73,9 @@ public final class KyrDemo {
                 rc = svc.sendSystemInfo("1.0.0-demo", System.getProperty("os.name") + " "
                                         + System.getProperty("os.version"), 0, "en");
                 say("sendSystemInfo -> %d", rc);
+                status = runScenes(session) ? 0 : 1;
                 say("listening for events for %d s", seconds);
-                Thread.sleep(seconds * 1000L);
-                status = 0;
+                session.drain(seconds * 1000L);
             } else {
                 say("not connected (state %s)", KyrEvents.stateName(svc.getConnectionState()));
             }
@@ -79,6 +85,27 @@ public final class KyrDemo {
             say("released");
         }
         System.exit(status);
+    }
+
+    private static boolean runScenes(DemoSession session) {
+        boolean ok = true;
+        for (String name : SCENES) {
+            DemoScene scene;
+            try {
+                scene = (DemoScene) Class.forName(KyrDemo.class.getPackageName() + "." + name)
+                    .getDeclaredConstructor().newInstance();
+            } catch (ReflectiveOperationException e) {
+                continue;
+            }
+            say("---- %s ----", name);
+            try {
+                scene.run(session);
+            } catch (Exception e) {
+                say("%s failed: %s", name, e);
+                ok = false;
+            }
+        }
+        return ok;
     }
 
     private static boolean waitFor(BlockingQueue<Integer> states, int wanted, long ms)
