@@ -21,7 +21,17 @@
 //   requests METHOD       every logged request of METHOD -> "params TEXT" lines
 //   count METHOD          how many requests of METHOD -> "count N"
 //   wait-ready N MS       wait for N authenticated connections -> "ready 1|0"
-//   notify METHOD FLAGS   push a notification        -> "notified N"
+//   notify METHOD FLAGS [HANDLE]  push a notification (the model's record of
+//                         its kind, or the one with HANDLE) -> "notified N"
+//   push JSON             push raw text (rest of line) to every connection -> "pushed N"
+//   incoming ADDRESS      a call arrives from ADDRESS   -> "incoming N"
+//   record KIND [HANDLE]  the model's record as JSON   -> "record TEXT" ("record" alone if none)
+//   handles KIND          handles of every record of KIND -> "handles H1 H2 ..."
+//   merge KIND HANDLE JSON  merge members into a record (HANDLE 0: a new one) -> "merged HANDLE"
+//   error METHOD CODE [TIMES]  answer METHOD with error CODE (TIMES < 0 or absent: always) -> "ok"
+//   clear-errors          answer normally again      -> "ok"
+//   clear-requests        forget the request log     -> "ok"
+//   delay MS              every answer waits MS      -> "ok"
 //   quit                  stop and exit
 // End of input also stops it, so a test that dies never leaves it behind.
 #include <ctype.h>
@@ -62,6 +72,14 @@ void answer(const std::string &text) {
   if (!text.empty()) printf("%s\n", text.c_str());
   printf(".\n");
   fflush(stdout);
+}
+
+// The rest of a command line after the words already read, leading blanks cut.
+std::string rest(std::istringstream &in) {
+  std::string r;
+  std::getline(in, r);
+  size_t i = r.find_first_not_of(" \t");
+  return i == std::string::npos ? "" : r.substr(i);
 }
 
 }  // namespace
@@ -128,9 +146,47 @@ int main(int argc, char **argv) {
       answer(std::string("ready ") + (codec_sim_wait_ready(sim, n, ms) ? "1" : "0"));
     } else if (cmd == "notify") {
       std::string method;
-      unsigned flags = 0;
-      in >> method >> flags;
-      answer("notified " + std::to_string(codec_sim_notify(sim, method, flags)));
+      unsigned flags = 0, handle = 0;
+      in >> method >> flags >> handle;
+      answer("notified " + std::to_string(codec_sim_notify(sim, method, flags, 0, handle)));
+    } else if (cmd == "push") {
+      answer("pushed " + std::to_string(codec_sim_push(sim, rest(in))));
+    } else if (cmd == "incoming") {
+      answer("incoming " + std::to_string(codec_sim_incoming_call(sim, rest(in))));
+    } else if (cmd == "record") {
+      std::string kind;
+      unsigned handle = 0;
+      in >> kind >> handle;
+      std::string text = codec_sim_record(sim, kind, handle);
+      answer(text.empty() ? "record" : "record " + text);
+    } else if (cmd == "handles") {
+      std::string kind, out = "handles";
+      in >> kind;
+      for (uint32_t h : codec_sim_record_handles(sim, kind)) out += " " + std::to_string(h);
+      answer(out);
+    } else if (cmd == "merge") {
+      std::string kind;
+      unsigned handle = 0;
+      in >> kind >> handle;
+      answer("merged " + std::to_string(codec_sim_record_merge(sim, kind, handle, rest(in))));
+    } else if (cmd == "error") {
+      std::string method;
+      int code = 0, times = -1;
+      in >> method >> code;
+      if (!(in >> times)) times = -1;
+      codec_sim_inject_error(sim, method, code, "", times);
+      answer("ok");
+    } else if (cmd == "clear-errors") {
+      codec_sim_clear_errors(sim);
+      answer("ok");
+    } else if (cmd == "clear-requests") {
+      codec_sim_clear_requests(sim);
+      answer("ok");
+    } else if (cmd == "delay") {
+      int ms = 0;
+      in >> ms;
+      codec_sim_set_answer_delay(sim, ms);
+      answer("ok");
     } else {
       answer("unknown command");
     }

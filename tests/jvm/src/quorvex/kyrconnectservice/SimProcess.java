@@ -64,6 +64,44 @@ final class SimProcess implements AutoCloseable {
         return lines;
     }
 
+    /** The simulator's first answer line to a command, or "" when it gave none. */
+    String first(String line) throws IOException {
+        List<String> a = command(line);
+        return a.isEmpty() ? "" : a.get(0);
+    }
+
+    /** The model's record of a kind (first one, or by handle) as JSON, "" if none. */
+    String record(String kind, long handle) throws IOException {
+        String r = first("record " + kind + " " + handle);
+        return r.startsWith("record ") ? r.substring("record ".length()) : "";
+    }
+
+    /** Merges JSON members into the model's record (handle 0: a new record); its handle. */
+    long merge(String kind, long handle, String json) throws IOException {
+        return Long.parseLong(first("merge " + kind + " " + handle + " " + json).substring("merged ".length()));
+    }
+
+    /** Answers method with an error code: times requests, or for ever when times is negative. */
+    void error(String method, int code, int times) throws IOException {
+        command("error " + method + " " + code + " " + times);
+    }
+
+    /** Pushes a notification with the model's record of its kind (handle 0: the first). */
+    int notify(String method, long flags, long handle) throws IOException {
+        return Integer.parseInt(first("notify " + method + " " + flags + " " + handle).substring("notified ".length()));
+    }
+
+    /** The params of every request of method logged so far, as JSON texts. */
+    List<String> requests(String method) throws IOException {
+        List<String> out = new ArrayList<>();
+        for (String l : command("requests " + method)) {
+            if (l.startsWith("params ")) {
+                out.add(l.substring("params ".length()));
+            }
+        }
+        return out;
+    }
+
     int count(String method) throws IOException {
         List<String> a = command("count " + method);
         return Integer.parseInt(a.get(0).substring("count ".length()));
