@@ -3,6 +3,8 @@ package quorvex.kyrconnectservice;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
+import java.util.LinkedHashMap;
+import java.util.Map;
 
 /**
  * One element of a key/value settings list as the library lays it out:
@@ -48,9 +50,38 @@ public final class SettingsStruct {
         return text(element, VALUE_OFFSET);
     }
 
-    static String text(ByteBuffer b, int offset) {
+    /**
+     * Reads a whole settings list, in list order, into a map of key to value.
+     * The list stays native: release it afterwards with the release method
+     * of the interface it came from (whatever happens, in a finally block).
+     * A head of 0 (an empty list) or a handle that names nothing gives an
+     * empty map. Reading stops after {@code limit} elements, so a damaged
+     * chain cannot loop for ever.
+     *
+     * @param head the list's handle as the library returned or posted it
+     * @return the keys and values, in list order
+     */
+    public static Map<String, String> readList(long head) {
+        Map<String, String> out = new LinkedHashMap<>();
+        int limit = 100_000;
+        for (long h = head; h != 0 && limit-- > 0; ) {
+            ByteBuffer e = wrap((int) h);
+            if (e == null) {
+                break;
+            }
+            out.put(name(e), value(e));
+            h = next(e);
+        }
+        return out;
+    }
+
+    /**
+     * Reads a NUL-terminated UTF-8 text of at most {@code max} bytes at
+     * {@code offset}; shared by the struct classes.
+     */
+    public static String text(ByteBuffer b, int offset, int max) {
         int n = 0;
-        while (n < TEXT_SIZE && b.get(offset + n) != 0) {
+        while (n < max && offset + n < b.capacity() && b.get(offset + n) != 0) {
             n++;
         }
         byte[] bytes = new byte[n];
@@ -58,5 +89,9 @@ public final class SettingsStruct {
             bytes[i] = b.get(offset + i);
         }
         return new String(bytes, StandardCharsets.UTF_8);
+    }
+
+    static String text(ByteBuffer b, int offset) {
+        return text(b, offset, TEXT_SIZE);
     }
 }
