@@ -573,6 +573,7 @@ extern "C" int native_init(callback_cookie *cookie) {
 }
 
 extern "C" int kyr_server_instance(void) { return g_server_instance.load(); }
+extern "C" void kyr_service_debug_set_server_instance(int instance) { g_server_instance = instance; }
 extern "C" int kyr_connect_state(void) { return sKyrConnectState.load(); }
 
 extern "C" callback_cookie *kyr_cookie_get(void) {

@@ -87,6 +87,9 @@ void kyr_cookie_put(callback_cookie *cookie);
  * most 64 characters, cut at CR or LF), or "UNKNOWN" when it cannot be read.
  * out must hold 65 bytes. */
 void kyr_read_board_revision(const char *path, char *out);
+/* Points the interfaces at a connection a test made itself with csConnect
+ * (no service set-up needed); -1 forgets it without closing it. */
+void kyr_service_debug_set_server_instance(int instance);
 /* Makes the next main-loop thread fail to start its worker. */
 void kyr_service_debug_fail_worker_start(int fail);
 /* Waits (bounded) until no main loop of an earlier set-up runs; 0 when none
