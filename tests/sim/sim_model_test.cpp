@@ -180,7 +180,7 @@ TEST(SimModel, ChildGettersWalkFromParentsAndRefuseStrangers) {
     // Servers are counted and indexed within their protocol.
     EXPECT_EQ(result_int(s.call("csDirSrvrCount", "{\"pDirHandle\":" + h(dir) + ",\"prot\":3}")), 1);
     EXPECT_EQ(result_int(s.call("csDirSrvrCount", "{\"pDirHandle\":" + h(dir) + ",\"prot\":2}")), 1);
-    EXPECT_EQ(result_int(s.call("csDirSrvrCount", "{\"pDirHandle\":" + h(dir) + ",\"prot\":4}")), 0);
+    EXPECT_EQ(result_int(s.call("csDirSrvrCount", "{\"pDirHandle\":" + h(dir) + ",\"prot\":4}")), 1);
     std::string gds = s.call("csDirSrvrGet", "{\"pDirSrvrHandle\":0,\"pDirHandle\":" + h(dir) + ",\"instance\":0,\"prot\":2}");
     EXPECT_EQ(result_num(gds, "protocol"), 2);
 

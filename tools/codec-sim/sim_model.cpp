@@ -375,6 +375,7 @@ struct sim_model {
     std::map<int, list_session> lists;
     std::vector<std::string> recent;  // recent calls, newest first, as terminal objects
     uint32_t selected_preset = 0;
+    password_book passwords;
 
     ~sim_model() {
         for (auto &r : recs) cJSON_Delete(r.second.obj);
@@ -516,6 +517,9 @@ void seed(sim_model &m) {
     }
     uint32_t pxs = add_record(m, "DirSrvr", dir,
                               R"({"groupName":"Global","address":"gds.example.test","protocol":2,"port":3601,"id":"gds-1"})");
+    add_record(m, "DirSrvr", dir,
+               R"({"groupName":"Presence","address":"presence.example.test","protocol":4,"port":5222,"id":"xmpp-1",
+                   "status":0,"presenceSrvrStatus":1,"presenceSrvrAuthMethodNegotiated":2})");
     for (int i = 1; i <= 5; i++) {
         char ov[256];
         snprintf(ov, sizeof ov, R"({"srvrType":2,"id":"gds-%d","fullName":"Site %d","displayName":"Site %d"})", i, i, i);
@@ -688,6 +692,15 @@ void op_count(sim_model &m, const op_row &row, const cJSON *params, model_answer
     a->result = cJSON_CreateNumber(static_cast<double>(kids.size()));
 }
 
+// The rules for passwords of a type (a SecPwdAttr object), null when none.
+const cJSON *password_rules(sim_model &m, long long type) {
+    for (uint32_t h : m.order) {
+        record &r = m.recs[h];
+        if (r.kind == "SecPwdAttr" && integer(r.obj, "type") == type) return r.obj;
+    }
+    return nullptr;
+}
+
 // Setter: the record object under row.a; matched by handle, or (kinds
 // without a handle) by the member row.c, among the children of params[row.b]
 // when row.b is given.
@@ -711,7 +724,12 @@ void op_set(sim_model &m, const op_row &row, const cJSON *params, model_answer *
         }
     }
     if (!target) return (void)fail(a, -4);
-    merge_members(target->obj, obj);
+    if (strcmp(row.kind, "SecPwd") == 0) {
+        int rc = password_change(m.passwords, target->obj, obj, password_rules(m, integer(obj, "type")));
+        if (rc < 0) return (void)fail(a, rc);
+    } else {
+        apply_flagged_members(row.kind, target->obj, obj, flags);
+    }
     std::string method = changed_method(row.kind);
     if (!method.empty()) announce(m, a, method, *target, flags);
 }
