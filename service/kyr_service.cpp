@@ -21,6 +21,7 @@
 #include "platform/kyr_log.h"
 #include "service/kvel.h"
 #include "service/kyr_cache.h"
+#include "service/interfaces/settings.h"
 #include "service/kyr_handles.h"
 #include "service/kyr_notify_table.h"
 
@@ -112,6 +113,7 @@ std::atomic<const char *> g_srvr_addr{nullptr};
 void drop_connection() {
   csDisconnect(g_server_instance.exchange(-1));
   g_srvr_addr = nullptr;
+  SettingsWipeOldPassword();
 }
 
 /* ---- state, close and start-up handshakes ---- */
