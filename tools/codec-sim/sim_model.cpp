@@ -753,11 +753,57 @@ void add_media(sim_model &m, uint32_t term) {
     add_record(m, "TermMedia", term);
 }
 
+// An address the codec cannot dial: the part after the call-type prefix
+// ("h323:", "sip:", or just ":") holds no letter or digit, or the address
+// says "invalid" (any case). Such a dial is answered -8 "Bad address".
+bool undialable(const std::string &dial) {
+    size_t colon = dial.find(':');
+    std::string addr = colon == std::string::npos ? dial : dial.substr(colon + 1);
+    bool alnum = false;
+    for (char c : addr) alnum = alnum || isalnum(static_cast<unsigned char>(c));
+    std::string lower = dial;
+    for (char &c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return !alnum || lower.find("invalid") != std::string::npos;
+}
+
+// csTermMediaGet: a call has eight media slots. The streams it carries
+// (csTermMediaCount of them) come first and stream (state 2) only while the
+// call is Active (state 1 before); the remaining slots up to 8 are idle
+// (state 0, no algorithm, no counters).
+void act_media_get(sim_model &m, const op_row &, const cJSON *params, model_answer *a) {
+    record *t = find(m, handle_param(params, "pTermHandle"));
+    if (!t || t->kind != "Term") return (void)fail(a, -4);
+    auto streams = children(m, t->handle, "TermMedia");
+    long long i = integer(params, "mediaInstance");
+    if (i < 0 || i >= 8) return (void)fail(a, -4);
+    if (i < static_cast<long long>(streams.size())) {
+        answer_record(a, *streams[static_cast<size_t>(i)]);
+        set_num(a->result, "state", integer(t->obj, "state") == 0 ? 2 : 1);
+        return;
+    }
+    a->result = make_object(*find_kind("TermMedia"), 0, R"({"type":2,"state":0,"alg":"","format":"","srcAddress":"",
+        "dstAddress":"","encryptProto":"","encryptAlg":"","errorConcealment":0,"bitRate":0,"actualBitRate":0,
+        "frameRate":0,"actualFrameRate":0,"totalPackets":0,"packetsLost":0,"percentPacketLoss":0,"jitter":0,
+        "latency":0,"maxJitter":0})");
+}
+
+// Flash and key strings reach only a call that is still up; key strings
+// carry DTMF digits only (0-9, *, #, A-D, and ',' for a pause).
+void act_term_keys(sim_model &m, const op_row &, const cJSON *params, model_answer *a) {
+    record *t = find(m, handle_param(params, "pTermHandle"));
+    if (!t || t->kind != "Term" || integer(t->obj, "state") == 7) return (void)fail(a, -4);
+    if (!member(params, "keystring")) return;
+    std::string keys = str(params, "keystring");
+    if (keys.empty()) return (void)fail(a, -10);
+    for (char c : keys)
+        if (!strchr("0123456789*#ABCDabcd,", c)) return (void)fail(a, -10);
+}
+
 void act_dial(sim_model &m, const op_row &, const cJSON *params, model_answer *a) {
     record *conf = find(m, handle_param(params, "pConfHandle"));
     if (!conf || conf->kind != "Conf") return (void)fail(a, -4);
     std::string addr = str(params, "address");
-    if (addr.empty()) return (void)fail(a, -8);
+    if (undialable(addr)) return (void)fail(a, -8);
     const int step = m.opt.dial_step_ms;
     cJSON *ov = cJSON_CreateObject();
     cJSON_AddStringToObject(ov, "name", addr.c_str());
@@ -795,6 +841,10 @@ void hang_up(sim_model &m, record &t, long long cause, model_answer *a) {
     if (m.recent.size() > 100) m.recent.resize(100);
     record *parent = find(m, t.parent);
     if (parent && parent->kind == "Conf") set_num_terms(m, *parent, -1, a, m.opt.dial_step_ms);
+    if (parent && parent->kind == "Comm") {
+        set_num(parent->obj, "numPendingTerms", std::max<long long>(0, integer(parent->obj, "numPendingTerms") - 1));
+        announce(m, a, "csCommChangedCB", *parent, 0x4);
+    }
     later(m, t.handle, m.opt.dial_step_ms, "");
 }
 
@@ -1163,7 +1213,7 @@ const op_row kOps[] = {
     {"csSipNicGet", op_child_get, "SipNic", "pCommHandle", "instance", nullptr},
     {"csSpeakerPhoneNicGet", op_child_get, "SpeakerPhoneNic", "pCommHandle", "instance", nullptr},
     {"csTermGet", op_child_get, "Term", "pConfHandle", "termInstance", nullptr},
-    {"csTermMediaGet", op_child_get, "TermMedia", "pTermHandle", "mediaInstance", nullptr},
+    {"csTermMediaGet", act_media_get, "TermMedia", "pTermHandle", "mediaInstance", nullptr},
     {"csTermPendingGet", op_child_get, "Term", "pCommHandle", "termInstance", nullptr},
     {"csTimeGet", op_child_get, "Time", "pSysHandle", nullptr, nullptr},
     {"csV35LineGet", op_child_get, "V35Line", "pV35NicHandle", "instance", nullptr},
@@ -1280,8 +1330,8 @@ const op_row kOps[] = {
     {"csSysSleep", act_sleep_wake, "Sys", nullptr, "sleep", nullptr},
     {"csSysWake", act_sleep_wake, "Sys", nullptr, "wake", nullptr},
     {"csTermHangup", act_term_hangup, "Term", nullptr, nullptr, nullptr},
-    {"csTermSendFlash", act_ok, "Term", "pTermHandle", nullptr, nullptr},
-    {"csTermSendKeystring", act_ok, "Term", "pTermHandle", nullptr, nullptr},
+    {"csTermSendFlash", act_term_keys, "Term", "pTermHandle", nullptr, nullptr},
+    {"csTermSendKeystring", act_term_keys, "Term", "pTermHandle", nullptr, nullptr},
     // lists and searches: kind, server key, count key, capacity
     {"csCalSrvrListStart", list_start, "CalMeeting", "pCalSrvrHandle", "totalMeetings", nullptr},
     {"csCalSrvrListStop", list_stop, "CalMeeting", nullptr, nullptr, nullptr},
