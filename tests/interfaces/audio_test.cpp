@@ -319,6 +319,13 @@ TEST_F(AudioModel, DtmfUsesTheCachedRecordAndNullSendsNothing) {
   codec_sim_inject_error(sim_, "csAudioPlayDTMF", -4, "", 1);
   EXPECT_EQ(kyr_audio_play_dtmf("1", 100, 0), -4);
   EXPECT_EQ(log.Count("csAudioPlayDTMF error (error:-4, ", KYR_AUDIO_TAG), 1u);
+
+  // The codec refuses what it cannot play; the refusal is passed on.
+  EXPECT_EQ(kyr_audio_play_dtmf("12X", 100, 0), -10);
+  EXPECT_EQ(kyr_audio_play_dtmf("", 100, 0), -10);
+  EXPECT_EQ(kyr_audio_play_dtmf("1,2", -1, 0), -10);
+  EXPECT_EQ(kyr_audio_play_dtmf("1,2", 0, 0), 0);
+  EXPECT_EQ(log.Count("csAudioPlayDTMF error (error:-10, ", KYR_AUDIO_TAG), 3u);
 }
 
 TEST_F(AudioModel, AudioSystemCutsAFortyCharacterToneTo31) {
