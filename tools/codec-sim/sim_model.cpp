@@ -471,7 +471,7 @@ void seed(sim_model &m) {
 
     uint32_t audio = add_record(m, "Audio", 0);
     add_record(m, "AudioIn", audio);
-    add_record(m, "AudioIn", audio, R"({"name":"Mic 2","userName":"Ceiling mic","deviceModel":"Ceiling"})");
+    add_record(m, "AudioIn", audio, R"({"name":"Mic 2","userName":"Ceiling mic","deviceModel":"Ceiling","deviceVersion":"1.4","enabled":0})");
     add_record(m, "AudioOut", audio);
 
     uint32_t video = add_record(m, "Video", 0);
@@ -925,6 +925,16 @@ void act_ok(sim_model &m, const op_row &row, const cJSON *params, model_answer *
     if (row.a && !find(m, handle_param(params, row.a))) fail(a, -4);
 }
 
+// DTMF: the codec plays only the sixteen DTMF characters (and ',' for a
+// pause), at least one of them, for a duration that is not negative.
+void act_dtmf(sim_model &m, const op_row &row, const cJSON *params, model_answer *a) {
+    if (!find(m, handle_param(params, row.a))) return (void)fail(a, -4);
+    std::string chars = str(params, "dtmfChars");
+    bool ok = !chars.empty() && integer(params, "duration") >= 0;
+    for (char c : chars) ok = ok && strchr("0123456789*#ABCDabcd,", c) != nullptr;
+    if (!ok) fail(a, -10);
+}
+
 void act_preset(sim_model &m, const op_row &row, const cJSON *params, model_answer *a) {
     std::string what = row.b;
     if (what == "create") {
@@ -1291,7 +1301,7 @@ const op_row kOps[] = {
     // actions
     {"csAudioMute", act_set_member, "Audio", "pAudioHandle", "onOff=muted", "20"},
     {"csAudioVolume", act_set_member, "Audio", "pAudioHandle", "volume", "10"},
-    {"csAudioPlayDTMF", act_ok, "Audio", "pAudioHandle", nullptr, nullptr},
+    {"csAudioPlayDTMF", act_dtmf, "Audio", "pAudioHandle", nullptr, nullptr},
     {"csAudioPlayFile", act_ok, "Audio", "pAudioHandle", nullptr, nullptr},
     {"csAudioPlayTone", act_ok, "Audio", "pAudioHandle", nullptr, nullptr},
     {"csCalSrvrAdd", act_srvr_add_remove, "CalSrvr", "pCalHandle", "pCalSrvrHandle", "add"},
