@@ -512,7 +512,8 @@ extern "C" void on_dir_changed(const CSDir *record, unsigned int flags, uintptr_
   dir.srvrInstance = record->srvrInstance;
   dir.handle = record->handle;
   kyr_cache_dir_store(&dir);
-  getKnownDirectoryServers();
+  getKnownDirectoryServers(); /* on success the cache holds the codec's fresh record */
+  kyr_cache_dir_load(&dir);
   int32_t system = publish_system(dir);
   post(EVENT_DIR_SYSTEM_CHANGED, system > 0 ? system : 0, 0, nullptr);
   int64_t settings = GetDirectorySettingsUpdates ? GetDirectorySettingsUpdates(record, flags) : 0;
