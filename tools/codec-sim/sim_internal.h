@@ -76,4 +76,20 @@ uint32_t password_rules_met(const std::string &pwd, const std::string &old_pwd, 
 // record's "valid"); 0 when it became the current password.
 int password_change(password_book &book, cJSON *record, const cJSON *request, const cJSON *attr);
 
+// ---- the directory (sim_model_directory.cpp) ----
+
+// One record the model starts with: kind, the index of its parent row (-1:
+// top level) and its members as a JSON object text.
+struct seed_row {
+    std::string kind;
+    int parent;
+    std::string members;
+};
+// The directory subsystem, its servers and their entries, parents first.
+std::vector<seed_row> directory_seed();
+// Whether a directory server's record asks for empty pages for ever.
+bool directory_pages_empty(const cJSON *server);
+// A list page without entries (the caller owns it).
+cJSON *directory_empty_page();
+
 }  // namespace codec_sim_internal

@@ -503,29 +503,10 @@ void seed(sim_model &m) {
     add_record(m, "ContentSrc", csrv);
     add_record(m, "ContentSrc", csrv, R"({"name":"Training","url":"rtsp://content.example.test/training","state":0})");
 
-    uint32_t dir = add_record(m, "Dir", 0);
-    uint32_t ldap = add_record(m, "DirSrvr", dir);
-    for (int i = 1; i <= 100; i++) {
-        char ov[512];
-        snprintf(ov, sizeof ov,
-                 R"({"id":"ldap-%03d","fullName":"Person %03d","displayName":"Person %03d","firstName":"First%03d",
-                    "lastName":"Last%03d","email":"person%03d@example.test",
-                    "videoDevice":[{"srvrInstance":0,"name":"Room %03d","rate":1920,"addrCount":1,
-                                    "addr":["room%03d@example.test"],"presence":1,"presenceProt":0,"id":"dev-%03d"}]})",
-                 i, i, i, i, i, i, i, i, i);
-        add_record(m, "DirEnt", ldap, ov);
-    }
-    uint32_t pxs = add_record(m, "DirSrvr", dir,
-                              R"({"groupName":"Global","address":"gds.example.test","protocol":2,"port":3601,"id":"gds-1"})");
-    add_record(m, "DirSrvr", dir,
-               R"({"groupName":"Presence","address":"presence.example.test","protocol":4,"port":5222,"id":"xmpp-1",
-                   "status":0,"presenceSrvrStatus":1,"presenceSrvrAuthMethodNegotiated":2})");
-    for (int i = 1; i <= 5; i++) {
-        char ov[256];
-        snprintf(ov, sizeof ov, R"({"srvrType":2,"id":"gds-%d","fullName":"Site %d","displayName":"Site %d"})", i, i, i);
-        add_record(m, "DirEnt", pxs, ov);
-    }
-    add_record(m, "DirEnt", pxs, R"({"srvrType":2,"entryType":1,"id":"grp-1","fullName":"All sites","displayName":"All sites"})");
+    std::vector<uint32_t> dir_rows;
+    for (const seed_row &row : directory_seed())
+        dir_rows.push_back(add_record(m, row.kind.c_str(), row.parent < 0 ? 0 : dir_rows[static_cast<size_t>(row.parent)],
+                                      row.members.c_str()));
 
     uint32_t cal = add_record(m, "Cal", 0);
     uint32_t calsrv = add_record(m, "CalSrvr", cal);
@@ -1141,6 +1122,8 @@ void list_get(sim_model &m, const op_row &row, const cJSON *params, model_answer
     auto it = m.lists.find(static_cast<int>(integer(params, "listHandle")));
     if (it == m.lists.end() || it->second.server != handle_param(params, row.a)) return (void)fail(a, -4);
     list_session &s = it->second;
+    record *srv = find(m, s.server);
+    if (srv && directory_pages_empty(srv->obj)) return (void)(a->result = directory_empty_page());
     if (s.pos >= s.entries.size()) return (void)fail(a, -7);
     long long want = integer(params, row.b);
     long long cap = atoi(row.c);
