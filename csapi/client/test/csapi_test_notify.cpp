@@ -234,8 +234,8 @@ void make_virtual() {
 }
 
 /* Copies the flagged fields of rec into the virtual record of type, logging
- * each at DEBUG, and leaves the merged record in out. */
-void merge_virtual(int type, const void *rec, unsigned flags, void *out) {
+ * each at DEBUG. */
+void merge_virtual(int type, const void *rec, unsigned flags) {
   const TypeDesc &t = kTypes[type];
   for (size_t i = 0; i < t.nfields; i++) {
     const FlagField &f = t.fields[i];
@@ -263,7 +263,6 @@ void merge_virtual(int type, const void *rec, unsigned flags, void *out) {
     if (f.type == FT::LIST && i > 0 && t.fields[i - 1].type == FT::COUNT)
       memcpy(dst + t.fields[i - 1].off, static_cast<const char *>(rec) + t.fields[i - 1].off, t.fields[i - 1].size);
   }
-  memcpy(out, dst, t.size);
   pthread_mutex_unlock(&s_virtualMutex);
 }
 
@@ -326,11 +325,12 @@ void deliver_to(const csCallbackEntry *table, void *ctx) {
   const TestCB *e = d->entry;
   const TypeDesc &t = kTypes[e->type];
   (void)csapi_client_test_metrics(t.handler, 1);
-  alignas(std::max_align_t) unsigned char merged[kMaxRecord];
-  merge_virtual(e->type, e->record, e->flags, merged);
+  merge_virtual(e->type, e->record, e->flags);
+  /* The callbacks get the record as it was queued, whole: its unflagged
+   * fields (a camera's source, say) still describe the object. */
   for (int i = 0; i < CS_CALLBACK_TABLE_ENTRIES; i++) {
     if (!table[i].func) continue;
-    t.invoke(table[i].func, merged, e->flags, table[i].userDefined);
+    t.invoke(table[i].func, e->record, e->flags, table[i].userDefined);
     d->called++;
   }
 }
