@@ -76,4 +76,35 @@ uint32_t password_rules_met(const std::string &pwd, const std::string &old_pwd, 
 // the record's "valid" either way. 0 when it became the current password.
 int password_change(password_book &book, cJSON *record, const cJSON *request, const cJSON *attr);
 
+// ---- the directory (sim_model_directory.cpp) ----
+
+// One record the model starts with: kind, the index of its parent row (-1:
+// top level) and its members as a JSON object text.
+struct seed_row {
+    std::string kind;
+    int parent;
+    std::string members;
+};
+// The directory subsystem, its servers and their entries, parents first.
+std::vector<seed_row> directory_seed();
+// Whether a directory server's record asks for empty pages for ever.
+bool directory_pages_empty(const cJSON *server);
+// A list page without entries (the caller owns it).
+cJSON *directory_empty_page();
+
+}  // namespace codec_sim_internal
+
+// ---- calendar week and camera movement (sim_model_media.cpp) ----
+namespace codec_sim_internal {
+
+// Meeting objects (members to merge into a new CalMeeting) for the seven
+// days starting with today (UTC), four a day.
+std::vector<std::string> media_week_meetings(long now);
+// Whether a meeting falls in the time window of a list filter (its
+// "startTime"/"endTime"; both 0: any meeting).
+bool media_meeting_in_window(const cJSON *meeting, const cJSON *filter);
+// Moves a camera one step for a "moveType" of 0..5 (within its limits);
+// the flags of what changed, 0 for a stop or an unknown move.
+uint32_t media_camera_move(cJSON *camera, long long move_type);
+
 }  // namespace codec_sim_internal
