@@ -523,14 +523,25 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<PageCase> &i) { return std::string(i.param.name); });
 
 TEST_F(SettingsTest, DirectoryPageHidesTheAddressOfADisabledServer) {
-  uint32_t pxs = codec_sim_record_handles(sim_, "DirSrvr").at(1);
+  auto server = [this](int protocol) {
+    for (uint32_t h : codec_sim_record_handles(sim_, "DirSrvr"))
+      if (codec_sim_record(sim_, "DirSrvr", h).find("\"protocol\":" + std::to_string(protocol)) != std::string::npos)
+        return h;
+    return 0u;
+  };
+  Merge("DirSrvr", R"({"address":"gds.example.test","enabled":1,"status":4})", server(2));
+  Merge("DirSrvr", R"({"presenceSrvrStatus":3,"presenceSrvrAuthMethodNegotiated":2})", server(4));
+  Merge("DirSrvr", R"({"status":5,"authMethodNegotiated":1})", server(3));
   Pairs p = Take(GetDirectorySystemSettings());
   EXPECT_EQ(Value(p, "pxs_address"), "gds.example.test");
-  Merge("DirSrvr", R"({"enabled":0})", pxs);
+  Merge("DirSrvr", R"({"enabled":0})", server(2));
   p = Take(GetDirectorySystemSettings());
   EXPECT_EQ(Value(p, "pxs_address"), "");
-  EXPECT_EQ(Value(p, "presence_registration_status"), "1");
-  EXPECT_EQ(Value(p, "ldap_status"), "6");
+  EXPECT_EQ(Value(p, "pxs_status"), "4");
+  EXPECT_EQ(Value(p, "presence_registration_status"), "3");
+  EXPECT_EQ(Value(p, "presence_ntlm_version"), "2");
+  EXPECT_EQ(Value(p, "ldap_status"), "5");
+  EXPECT_EQ(Value(p, "ldap_ntlm_version"), "1");
 }
 
 TEST_F(SettingsTest, CommPageShowsMultipointAnswerOnlyForLargeConferencesAndTheSipAddress) {
