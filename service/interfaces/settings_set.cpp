@@ -192,24 +192,33 @@ extern "C" int SetSysSystemSettings(const char *key, const char *value) {
   return csSysGet(&sys, kyr_server_instance());
 }
 
-extern "C" int SetCalendarSystemSettings(const char *key, const char *value) {
-  if (null_args("SetCalendarSystemSettings", key, value)) return -1;
-  CSCal cal{};
-  int rc = csCalGet(&cal, kyr_server_instance());
+namespace {
+
+/* Fetches a subsystem and then one record under it; the second result. */
+template <typename P, typename C, typename GetChild>
+int fetch_under(const char *converter, const char *key, const char *value, int (*get_parent)(P *, int),
+                GetChild get_child) {
+  if (null_args(converter, key, value)) return -1;
+  P parent{};
+  int rc = get_parent(&parent, kyr_server_instance());
   if (rc < 0) return rc;
-  CSCalSrvr srvr{};
-  rc = csCalSrvrGet(&srvr, &cal, 0, 1);
-  wipe(&srvr, sizeof srvr);
+  C child{};
+  rc = get_child(&child, &parent);
+  wipe(&child, sizeof child);
   return rc;
 }
 
+}  // namespace
+
+extern "C" int SetCalendarSystemSettings(const char *key, const char *value) {
+  return fetch_under<CSCal, CSCalSrvr>("SetCalendarSystemSettings", key, value, csCalGet,
+                                       [](CSCalSrvr *s, const CSCal *cal) { return csCalSrvrGet(s, cal, 0, 1); });
+}
+
 extern "C" int SetVoxtellanIPSystemSettings(const char *key, const char *value) {
-  if (null_args("SetVoxtellanIPSystemSettings", key, value)) return -1;
-  CSComm comm{};
-  int rc = csCommGet(&comm, kyr_server_instance());
-  if (rc < 0) return rc;
-  CSSpeakerPhoneNic phone{};
-  return csSpeakerPhoneNicGet(&phone, &comm, 0);
+  return fetch_under<CSComm, CSSpeakerPhoneNic>(
+      "SetVoxtellanIPSystemSettings", key, value, csCommGet,
+      [](CSSpeakerPhoneNic *n, const CSComm *comm) { return csSpeakerPhoneNicGet(n, comm, 0); });
 }
 
 extern "C" int setSecuritySystemPassword(int type, const char *old_pwd, const char *new_pwd) {

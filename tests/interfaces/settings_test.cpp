@@ -318,6 +318,16 @@ TEST_F(SettingsLineTest, VideoNumberIsCountryAreaAddressUnderBothKeys) {
   EXPECT_EQ(GetIsdnNicSettingsUpdates(&isdn_, 0x200), -1);
 }
 
+TEST_F(SettingsLineTest, AnAbsurdLineCountIsClamped) {
+  isdn_.lineCount = 100000;
+  kyrtest::LogCapture log;
+  size_t before = Requests("csIsdnLineGet");
+  Pairs p = Take(GetIsdnNicSettingsUpdates(&isdn_, 0x100));
+  EXPECT_EQ(Requests("csIsdnLineGet") - before, static_cast<size_t>(KYR_SETTINGS_MAX_LINES));
+  EXPECT_EQ(Value(p, "isdn_video_number"), "1.512.5551234");
+  EXPECT_FALSE(log.Find("above", KYR_SETTINGS_TAG).empty());
+}
+
 TEST_F(SettingsLineTest, LineUpdatesFetchTheInterfaceForTheVideoNumber) {
   CSIsdnLine line{};
   ASSERT_EQ(csIsdnLineGet(&line, &isdn_, 0), 0);
@@ -630,6 +640,7 @@ TEST_F(SettingsTest, MeetingPasswordUsesTheOldOneOnceAndNeverLogsEither) {
   EXPECT_EQ(SetSecuritySystemSettings("meeting_password", "abcd1"), 4095);
   Pairs p = Take(GetSecuritySystemSettings());
   EXPECT_EQ(Value(p, "meeting_password_present"), "1");
+  EXPECT_NE(Record("SecPwdValidity").find("\"valid\":2147483648"), std::string::npos) << Record("SecPwdValidity");
 
   EXPECT_EQ(SetSecuritySystemSettings("old_meeting_password", "abcd1"), 0);
   EXPECT_EQ(SettingsOldPasswordHeld(), 1);
