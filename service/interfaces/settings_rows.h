@@ -24,7 +24,8 @@ struct kyr_setting_row {
   size_t offset;
 };
 
-#define KYR_SETTING(Rec, flag, key, kind, field) {flag, key, KYR_SETTING_##kind, offsetof(Rec, field)}
+#define KYR_SETTING(Rec, flag, key, kind, field) \
+  { flag, key, KYR_SETTING_##kind, offsetof(Rec, field) }
 
 /* Rows handed around as a span: a whole table or a part of it. */
 struct kyr_setting_span {

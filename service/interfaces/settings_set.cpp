@@ -62,7 +62,8 @@ struct set_key {
   unsigned int flag;
 };
 
-#define KYR_SET_KEY(Rec, key, field, flag) {key, offsetof(Rec, field), flag}
+#define KYR_SET_KEY(Rec, key, field, flag) \
+  { key, offsetof(Rec, field), flag }
 
 const set_key kCamKeys[] = {
     KYR_SET_KEY(CSCamSubsys, "backlight_compensation", backlightComp, 0x20),
@@ -95,8 +96,8 @@ struct set_page {
 };
 
 template <size_t N>
-constexpr set_page page(const char *converter, const set_record &rec, const set_key (&keys)[N], const char *unknown_text,
-                        unsigned int unknown_flag) {
+constexpr set_page page(const char *converter, const set_record &rec, const set_key (&keys)[N],
+                        const char *unknown_text, unsigned int unknown_flag) {
   return set_page{converter, &rec, keys, N, unknown_text, unknown_flag};
 }
 

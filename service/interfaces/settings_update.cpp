@@ -215,33 +215,33 @@ static int64_t list_rows(const void *record, kyr_setting_span span, unsigned int
 static const unsigned int kMeetingPassword = 1;
 
 /* converter, record kind, rows, when the record is listed at all */
-#define KYR_TABLE_UPDATES(X)                                                                       \
-  X(GetContentSettingsUpdates, CamSubsys, kCamSubsysRows, true)                                    \
-  X(GetSecuritySettingsUpdates, Sec, kSecRows, true)                                               \
-  X(GetSecurityPwdAttributesUpdates, SecPwdAttr, kSecPwdAttrRows, record->type == kMeetingPassword) \
-  X(GetSecurityPwdUpdates, SecPwd, kSecPwdRows, record->type == kMeetingPassword)                  \
+#define KYR_TABLE_UPDATES(X)                                                                              \
+  X(GetContentSettingsUpdates, CamSubsys, kCamSubsysRows, true)                                           \
+  X(GetSecuritySettingsUpdates, Sec, kSecRows, true)                                                      \
+  X(GetSecurityPwdAttributesUpdates, SecPwdAttr, kSecPwdAttrRows, record->type == kMeetingPassword)       \
+  X(GetSecurityPwdUpdates, SecPwd, kSecPwdRows, record->type == kMeetingPassword)                         \
   X(GetSecurityPwdValidityUpdates, SecPwdValidity, kSecPwdValidityRows, record->type == kMeetingPassword) \
-  X(GetLogSettingsUpdates, Log, kLogRows, true)                                                    \
-  X(GetLanSettingsUpdates, Lan, kLanRows, true)                                                    \
-  X(GetTimeSettingsUpdates, Time, kTimeRows, true)                                                 \
-  X(GetHomeScreenSettingsUpdates, HomeScreen, kHomeScreenRows, true)                               \
-  X(GetProvisioningSettingsUpdates, Provisioning, kProvisioningRows, true)                         \
-  X(GetSysSettingsUpdates, Sys, kSysRows, true)                                                    \
-  X(GetDirectorySettingsUpdates, Dir, kDirRows, true)                                              \
-  X(GetCalendarSettingsUpdates, CalSrvr, kCalSrvrRows, true)                                       \
-  X(GetSpeakerphoneNicSettingsUpdates, SpeakerPhoneNic, kSpeakerPhoneRows, true)                   \
-  X(GetSipNicSettingsUpdates, SipNic, kSipRows, true)                                              \
-  X(GetH323NicSettingsUpdates, H323Nic, kH323Rows, true)                                           \
+  X(GetLogSettingsUpdates, Log, kLogRows, true)                                                           \
+  X(GetLanSettingsUpdates, Lan, kLanRows, true)                                                           \
+  X(GetTimeSettingsUpdates, Time, kTimeRows, true)                                                        \
+  X(GetHomeScreenSettingsUpdates, HomeScreen, kHomeScreenRows, true)                                      \
+  X(GetProvisioningSettingsUpdates, Provisioning, kProvisioningRows, true)                                \
+  X(GetSysSettingsUpdates, Sys, kSysRows, true)                                                           \
+  X(GetDirectorySettingsUpdates, Dir, kDirRows, true)                                                     \
+  X(GetCalendarSettingsUpdates, CalSrvr, kCalSrvrRows, true)                                              \
+  X(GetSpeakerphoneNicSettingsUpdates, SpeakerPhoneNic, kSpeakerPhoneRows, true)                          \
+  X(GetSipNicSettingsUpdates, SipNic, kSipRows, true)                                                     \
+  X(GetH323NicSettingsUpdates, H323Nic, kH323Rows, true)                                                  \
   X(GetCommSettingsUpdates, Comm, kCommRows, true)
 
-#define KYR_DEFINE_TABLE_UPDATE(fn, Kind, rows, when)                               \
-  extern "C" int64_t fn(const CS##Kind *record, unsigned int flags) {              \
-    if (!record) {                                                                 \
-      kyr_settings_log("%s: detected NULL ptr", #fn);                            \
-      return -1;                                                                   \
-    }                                                                              \
-    if (!(when)) return 0;                                                         \
-    return list_rows(record, kyr_span(rows), flags);                               \
+#define KYR_DEFINE_TABLE_UPDATE(fn, Kind, rows, when)                 \
+  extern "C" int64_t fn(const CS##Kind *record, unsigned int flags) { \
+    if (!record) {                                                    \
+      kyr_settings_log("%s: detected NULL ptr", #fn);                 \
+      return -1;                                                      \
+    }                                                                 \
+    if (!(when)) return 0;                                            \
+    return list_rows(record, kyr_span(rows), flags);                  \
   }
 KYR_TABLE_UPDATES(KYR_DEFINE_TABLE_UPDATE)
 #undef KYR_DEFINE_TABLE_UPDATE
@@ -342,7 +342,9 @@ int fetch_v35_line(const void *nic, unsigned int i, line_view *out) {
   return rc;
 }
 
-void line_key(char *key, size_t cap, const char *prefix, unsigned int line) { snprintf(key, cap, "%s%u", prefix, line); }
+void line_key(char *key, size_t cap, const char *prefix, unsigned int line) {
+  snprintf(key, cap, "%s%u", prefix, line);
+}
 
 void video_number(char *out, size_t cap, const char *country, const char *area, const char *address) {
   snprintf(out, cap, "%s.%s.%s", country, area, address);
@@ -372,16 +374,27 @@ void build_line_info(kyr_settings_list *list, const line_source &src, bool disab
   }
 }
 
+/* Both interface records carry id, type, line count and codes alike. */
+template <typename Nic>
+line_source source_of(const Nic *nic, const char *builder, const char *nic_null,
+                      int (*fetch)(const void *, unsigned int, line_view *)) {
+  line_source s{builder, nic_null, nic, 0, 0, 0, nullptr, nullptr, fetch};
+  if (nic) {
+    s.nic_id = nic->id;
+    s.nic_type = nic->type;
+    s.line_count = nic->lineCount;
+    s.country = nic->countryCode;
+    s.area = nic->areaCode;
+  }
+  return s;
+}
+
 line_source isdn_source(const CSIsdnNic *nic) {
-  return line_source{"BuildIsdnLineInfo",        "pIsdnNic==NULL",    nic,         nic ? nic->id : 0,
-                     nic ? nic->type : 0,        nic ? nic->lineCount : 0, nic ? nic->countryCode : nullptr,
-                     nic ? nic->areaCode : nullptr, fetch_isdn_line};
+  return source_of(nic, "BuildIsdnLineInfo", "pIsdnNic==NULL", fetch_isdn_line);
 }
 
 line_source v35_source(const CSV35Nic *nic) {
-  return line_source{"BuildV35LineInfo",         "pV35Nic==NULL",     nic,         nic ? nic->id : 0,
-                     nic ? nic->type : 0,        nic ? nic->lineCount : 0, nic ? nic->countryCode : nullptr,
-                     nic ? nic->areaCode : nullptr, fetch_v35_line};
+  return source_of(nic, "BuildV35LineInfo", "pV35Nic==NULL", fetch_v35_line);
 }
 
 /* The builders of the C interface: onto a list the caller owns (first and
@@ -408,6 +421,13 @@ int build_into_slots(SettingsStruct **first, SettingsStruct **last, const line_s
   return l.failed ? -1 : 0;
 }
 
+line_source with_codes(line_source src, unsigned int line_count, const char *country, const char *area) {
+  src.line_count = line_count;
+  src.country = country;
+  src.area = area;
+  return src;
+}
+
 const unsigned int kV35Type = 4;
 const unsigned int kLineInfoBits = 0x700;
 
@@ -424,21 +444,15 @@ void kyr_settings_v35_line_info(kyr_settings_list *list, const CSV35Nic *nic, bo
 extern "C" int BuildIsdnLineInfo(SettingsStruct **firstStruct, SettingsStruct **prevStruct, unsigned int lineCount,
                                  const CSIsdnNic *pIsdnNic, const char *nicCountryCode, const char *nicAreaCode,
                                  int disabled) {
-  line_source src = isdn_source(pIsdnNic);
-  src.line_count = lineCount;
-  src.country = nicCountryCode;
-  src.area = nicAreaCode;
-  return build_into_slots(firstStruct, prevStruct, src, disabled != 0);
+  return build_into_slots(firstStruct, prevStruct,
+                          with_codes(isdn_source(pIsdnNic), lineCount, nicCountryCode, nicAreaCode), disabled != 0);
 }
 
 extern "C" int BuildV35LineInfo(SettingsStruct **firstStruct, SettingsStruct **prevStruct, unsigned int lineCount,
                                 const CSV35Nic *pV35Nic, const char *nicCountryCode, const char *nicAreaCode,
                                 int disabled) {
-  line_source src = v35_source(pV35Nic);
-  src.line_count = lineCount;
-  src.country = nicCountryCode;
-  src.area = nicAreaCode;
-  return build_into_slots(firstStruct, prevStruct, src, disabled != 0);
+  return build_into_slots(firstStruct, prevStruct,
+                          with_codes(v35_source(pV35Nic), lineCount, nicCountryCode, nicAreaCode), disabled != 0);
 }
 
 extern "C" int64_t GetIsdnNicSettingsUpdates(const CSIsdnNic *record, unsigned int flags) {

@@ -1,8 +1,9 @@
 // Settings lists against the simulator's codec model: the list layout Java
 // reads, the update converters' keys and special rules, the system
 // converters' failure handling, the set converters and the meeting password.
-#include <gtest/gtest.h>
+#include "service/interfaces/settings.h"
 
+#include <gtest/gtest.h>
 #include <string.h>
 
 #include <string>
@@ -11,7 +12,6 @@
 
 #include "ops/ops_fixture.h"
 #include "service/interfaces/kyr_iface.h"
-#include "service/interfaces/settings.h"
 #include "service/interfaces/settings_rows.h"
 #include "service/kyr_service.h"
 #include "support/log_capture.h"
@@ -156,8 +156,8 @@ TEST_F(SettingsTest, SysUpdatesFollowTableOrder) {
   Pairs p = Take(GetSysSettingsUpdates(&sys, 0x81));
   EXPECT_EQ(p, (Pairs{{"system_name", "Room 1"}, {"host_name", "room1"}}));
   p = Take(GetSysSettingsUpdates(&sys, 0xFF));
-  EXPECT_EQ(Keys(p), (std::vector<std::string>{"system_name", "host_name", "model", "hardware_version",
-                                                "serial_number", "software_version"}));
+  EXPECT_EQ(Keys(p), (std::vector<std::string>{"system_name", "host_name", "model", "hardware_version", "serial_number",
+                                               "software_version"}));
 }
 
 TEST_F(SettingsTest, LanAddressesComeFromSlots01456) {
@@ -183,14 +183,14 @@ TEST_F(SettingsTest, PasswordAttributesInTableOrderOnlyForTheMeetingPassword) {
   attr.minimumChangedChars = 3;
   attr.canContainIDorReverse = 1;
   Pairs p = Take(GetSecurityPwdAttributesUpdates(&attr, 0xFFF));
-  EXPECT_EQ(Keys(p), (std::vector<std::string>{
-                         "meeting_password_minimum_length", "meeting_password_required_lower_case_count",
-                         "meeting_password_required_upper_case_count", "meeting_password_required_number_count",
-                         "meeting_password_required_special_characters_count",
-                         "meeting_password_minimum_changed_charecters",
-                         "meeting_password_maximum_consecutive_repeated_chars", "meeting_password_reuse_count",
-                         "meeting_password_minimum_age", "meeting_password_maximum_age",
-                         "meeting_password_expiration_warning_age", "meeting_password_contains_id"}));
+  EXPECT_EQ(Keys(p),
+            (std::vector<std::string>{
+                "meeting_password_minimum_length", "meeting_password_required_lower_case_count",
+                "meeting_password_required_upper_case_count", "meeting_password_required_number_count",
+                "meeting_password_required_special_characters_count", "meeting_password_minimum_changed_charecters",
+                "meeting_password_maximum_consecutive_repeated_chars", "meeting_password_reuse_count",
+                "meeting_password_minimum_age", "meeting_password_maximum_age",
+                "meeting_password_expiration_warning_age", "meeting_password_contains_id"}));
   EXPECT_EQ(Value(p, "meeting_password_minimum_length"), "8");
   EXPECT_EQ(Value(p, "meeting_password_minimum_changed_charecters"), "3");
   EXPECT_EQ(Value(p, "meeting_password_contains_id"), "1");
@@ -237,8 +237,7 @@ TEST_F(SettingsTest, AudioUpdatesSkipAnInputThatCannotBeFetched) {
   log.Clear();
   p = Take(GetAudioSystemSettings());
   EXPECT_EQ(Keys(p), (std::vector<std::string>{"mute_auto_answer", "number_of_mics", "microphone_version_0",
-                                                "microphone_status_0", "microphone_version_2",
-                                                "microphone_status_2"}));
+                                               "microphone_status_0", "microphone_version_2", "microphone_status_2"}));
   EXPECT_TRUE(log.Find("AUDIO IN").empty()) << "the system converter skips without a log line";
 }
 
@@ -262,9 +261,10 @@ TEST_F(SettingsTest, DirectoryServerUpdatesDependOnProtocolAndChange) {
   kyr_copy_text(now.address, sizeof now.address, "gds.example.test");
   before = now;
   before.status = 1;
-  EXPECT_EQ(Take(GetDirectoryServerSettingsUpdates(&now, &before, 0xA)),
-            (Pairs{{"pxs_status", "6"}, {"pxs_address", "gds.example.test"}, {"presence_registration_status", "0"},
-                   {"presence_ntlm_version", "0"}}));
+  EXPECT_EQ(Take(GetDirectoryServerSettingsUpdates(&now, &before, 0xA)), (Pairs{{"pxs_status", "6"},
+                                                                                {"pxs_address", "gds.example.test"},
+                                                                                {"presence_registration_status", "0"},
+                                                                                {"presence_ntlm_version", "0"}}));
   EXPECT_EQ(Keys(Take(GetDirectoryServerSettingsUpdates(&now, nullptr, 0x2))), std::vector<std::string>{})
       << "a status without a previous record is no change";
   EXPECT_EQ(GetDirectoryServerSettingsUpdates(&now, &now, 0x2), 0);
@@ -289,7 +289,8 @@ class SettingsLineTest : public SettingsTest {
  protected:
   void SetUp() override {
     SettingsTest::SetUp();
-    Merge("IsdnNic", R"({"enable":1,"state":2,"type":1,"countryCode":"1","areaCode":"512","lineCount":1,"switchType":3})");
+    Merge("IsdnNic",
+          R"({"enable":1,"state":2,"type":1,"countryCode":"1","areaCode":"512","lineCount":1,"switchType":3})");
     Merge("IsdnLine", R"({"state":5,"addressA":"5551234"})");
     ASSERT_EQ(csCommGet(&comm_, inst_), 0);
     ASSERT_EQ(csIsdnNicGet(&isdn_, &comm_, 0), 0);
@@ -306,9 +307,9 @@ TEST_F(SettingsLineTest, VideoNumberIsCountryAreaAddressUnderBothKeys) {
                       {"isdn_video_number", "1.512.5551234"}}));
   // Enabled again: switch type, interface type, then the lines.
   p = Take(GetIsdnNicSettingsUpdates(&isdn_, 0x4));
-  EXPECT_EQ(Keys(p), (std::vector<std::string>{"isdn_switch_type", "isdn_network_interface_type",
-                                                "isdn_network_interface_type", "isdn_state_line_0",
-                                                "isdn_video_number_line_0", "isdn_video_number"}));
+  EXPECT_EQ(Keys(p),
+            (std::vector<std::string>{"isdn_switch_type", "isdn_network_interface_type", "isdn_network_interface_type",
+                                      "isdn_state_line_0", "isdn_video_number_line_0", "isdn_video_number"}));
   EXPECT_EQ(Value(p, "isdn_switch_type"), "3");
   EXPECT_EQ(GetIsdnNicSettingsUpdates(&isdn_, 0x8), 0) << "the state alone has no key";
   isdn_.enable = 0;
@@ -331,10 +332,9 @@ TEST_F(SettingsLineTest, AnAbsurdLineCountIsClamped) {
 TEST_F(SettingsLineTest, LineUpdatesFetchTheInterfaceForTheVideoNumber) {
   CSIsdnLine line{};
   ASSERT_EQ(csIsdnLineGet(&line, &isdn_, 0), 0);
-  EXPECT_EQ(Take(GetLineSettingsUpdates(&line, 0x28)),
-            (Pairs{{"isdn_state_line_0", "5"},
-                   {"isdn_video_number_line_0", "1.512.5551234"},
-                   {"isdn_video_number", "1.512.5551234"}}));
+  EXPECT_EQ(Take(GetLineSettingsUpdates(&line, 0x28)), (Pairs{{"isdn_state_line_0", "5"},
+                                                              {"isdn_video_number_line_0", "1.512.5551234"},
+                                                              {"isdn_video_number", "1.512.5551234"}}));
   line.instance = 3;
   EXPECT_EQ(Take(GetLineSettingsUpdates(&line, 0x20)), (Pairs{{"isdn_video_number_line_3", "1.512.5551234"}}));
   FailWhen("csIsdnNicGet");
@@ -378,9 +378,9 @@ TEST_F(SettingsLineTest, BuildersRefuseMissingArgumentsAndSkipUnfetchableLines) 
   EXPECT_EQ(first, nullptr);
 
   FailWhen("csIsdnLineGet", "\"instance\":1");
-  ASSERT_NE(codec_sim_record_merge(sim_, "IsdnLine", 0,
-                                   "{\"parentHandle\":" + std::to_string(First("IsdnNic")) +
-                                       ",\"instance\":1,\"addressA\":\"5559999\"}"),
+  ASSERT_NE(codec_sim_record_merge(
+                sim_, "IsdnLine", 0,
+                "{\"parentHandle\":" + std::to_string(First("IsdnNic")) + ",\"instance\":1,\"addressA\":\"5559999\"}"),
             0u);
   ASSERT_NE(codec_sim_record_merge(sim_, "IsdnLine", 0,
                                    "{\"parentHandle\":" + std::to_string(First("IsdnNic")) +
@@ -405,14 +405,31 @@ TEST_F(SettingsTest, SysPageListsEveryKeyInPageOrder) {
   Merge("WQT", R"({"model":"Tele"})");
   kyrtest::LogCapture log;
   Pairs p = Take(GetSysSystemSettings());
-  EXPECT_EQ(Keys(p),
-            (std::vector<std::string>{"availability_menu", "system_name", "host_name", "model", "hardware_version",
-                                      "serial_number", "software_version", "mac_address", "ipv4_address",
-                                      "link_local_address", "site_local_address", "global_address",
-                                      "ip_network_state", "time_server_state", "provisioning_service_state",
-                                      "provisioning_service_ntlm_ver", "eap_state", "eap_status",
-                                      "log_threshold_filled", "log_threshold", "wqt_model", "inkpad_state",
-                                      "inkpad_modelname", "inkpad_hw_ver", "inkpad_fw_ver"}));
+  EXPECT_EQ(Keys(p), (std::vector<std::string>{"availability_menu",
+                                               "system_name",
+                                               "host_name",
+                                               "model",
+                                               "hardware_version",
+                                               "serial_number",
+                                               "software_version",
+                                               "mac_address",
+                                               "ipv4_address",
+                                               "link_local_address",
+                                               "site_local_address",
+                                               "global_address",
+                                               "ip_network_state",
+                                               "time_server_state",
+                                               "provisioning_service_state",
+                                               "provisioning_service_ntlm_ver",
+                                               "eap_state",
+                                               "eap_status",
+                                               "log_threshold_filled",
+                                               "log_threshold",
+                                               "wqt_model",
+                                               "inkpad_state",
+                                               "inkpad_modelname",
+                                               "inkpad_hw_ver",
+                                               "inkpad_fw_ver"}));
   EXPECT_EQ(Value(p, "log_threshold"), "90");
   EXPECT_EQ(Value(p, "inkpad_modelname"), "Board");
   EXPECT_EQ(Value(p, "inkpad_fw_ver"), "F2");
@@ -440,9 +457,9 @@ struct PageCase {
   const char *name;
   int64_t (*page)(void);
   const char *method;
-  const char *params; // part of the failing request's params ("" any)
+  const char *params;  // part of the failing request's params ("" any)
   bool whole_page_fails;
-  std::vector<std::string> keys; // keys when it does not
+  std::vector<std::string> keys;  // keys when it does not
   const char *log_text;
 };
 
@@ -469,25 +486,29 @@ TEST_P(SettingsPageTest, FailingFetchGivesThePagesResult) {
     EXPECT_TRUE(log.Find("", KYR_SETTINGS_TAG).empty());
 }
 
-const std::vector<std::string> kAttrKeys = {
-    "meeting_password_minimum_length", "meeting_password_required_lower_case_count",
-    "meeting_password_required_upper_case_count", "meeting_password_required_number_count",
-    "meeting_password_required_special_characters_count", "meeting_password_minimum_changed_charecters",
-    "meeting_password_maximum_consecutive_repeated_chars", "meeting_password_reuse_count",
-    "meeting_password_minimum_age", "meeting_password_maximum_age", "meeting_password_expiration_warning_age",
-    "meeting_password_contains_id"};
+const std::vector<std::string> kAttrKeys = {"meeting_password_minimum_length",
+                                            "meeting_password_required_lower_case_count",
+                                            "meeting_password_required_upper_case_count",
+                                            "meeting_password_required_number_count",
+                                            "meeting_password_required_special_characters_count",
+                                            "meeting_password_minimum_changed_charecters",
+                                            "meeting_password_maximum_consecutive_repeated_chars",
+                                            "meeting_password_reuse_count",
+                                            "meeting_password_minimum_age",
+                                            "meeting_password_maximum_age",
+                                            "meeting_password_expiration_warning_age",
+                                            "meeting_password_contains_id"};
 
 std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string> &b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
 
-const std::vector<std::string> kH323Keys = {"use_gatekeeper",   "gatekeeper_state",
-                                            "gatekeeper_model", "gatekeeper_address",
-                                            "gatekeeper_software_version", "h323_extension",
-                                            "h323_address"};
+const std::vector<std::string> kH323Keys = {
+    "use_gatekeeper", "gatekeeper_state", "gatekeeper_model", "gatekeeper_address", "gatekeeper_software_version",
+    "h323_extension", "h323_address"};
 const std::vector<std::string> kIsdnKeys = {"isdn_network_interface_type", "isdn_state_line_0",
-                                            "isdn_video_number_line_0", "isdn_video_number",
+                                            "isdn_video_number_line_0",    "isdn_video_number",
                                             "isdn_network_interface_type", "isdn_switch_type"};
 
 INSTANTIATE_TEST_SUITE_P(
@@ -497,21 +518,37 @@ INSTANTIATE_TEST_SUITE_P(
         PageCase{"security", GetSecuritySystemSettings, "csSecGet", "", true, {}, "can't get security subsystem"},
         PageCase{"security_pwd", GetSecuritySystemSettings, "csSecPwdGet", "", false,
                  Join({"allow_video_on_web", "allow_user_settings"}, kAttrKeys), "can't get Password settings"},
-        PageCase{"security_attr", GetSecuritySystemSettings, "csSecPwdAttrGet", "", false,
+        PageCase{"security_attr",
+                 GetSecuritySystemSettings,
+                 "csSecPwdAttrGet",
+                 "",
+                 false,
                  {"allow_video_on_web", "allow_user_settings", "meeting_password_present"},
                  "can't get Password attributes"},
         PageCase{"calendar", GetCalendarSystemSettings, "csCalGet", "", true, {}, "can't get CALENDAR subsystem"},
-        PageCase{"calendar_srvr", GetCalendarSystemSettings, "csCalSrvrGet", "", true, {},
-                 "can't get CALENDAR settings"},
+        PageCase{
+            "calendar_srvr", GetCalendarSystemSettings, "csCalSrvrGet", "", true, {}, "can't get CALENDAR settings"},
         PageCase{"directory", GetDirectorySystemSettings, "csDirGet", "", true, {}, "can't get DIRECTORY settings"},
-        PageCase{"directory_pxs", GetDirectorySystemSettings, "csDirSrvrGet", "\"prot\":2", false,
+        PageCase{"directory_pxs",
+                 GetDirectorySystemSettings,
+                 "csDirSrvrGet",
+                 "\"prot\":2",
+                 false,
                  {"availability_control", "presence_registration_status", "presence_ntlm_version", "ldap_status",
                   "ldap_ntlm_version"},
                  "can't get PXS settings"},
-        PageCase{"directory_presence", GetDirectorySystemSettings, "csDirSrvrGet", "\"prot\":4", false,
+        PageCase{"directory_presence",
+                 GetDirectorySystemSettings,
+                 "csDirSrvrGet",
+                 "\"prot\":4",
+                 false,
                  {"availability_control", "pxs_status", "pxs_address", "ldap_status", "ldap_ntlm_version"},
                  "can't get PRESENCE settings"},
-        PageCase{"directory_ldap", GetDirectorySystemSettings, "csDirSrvrGet", "\"prot\":3", false,
+        PageCase{"directory_ldap",
+                 GetDirectorySystemSettings,
+                 "csDirSrvrGet",
+                 "\"prot\":3",
+                 false,
                  {"availability_control", "pxs_status", "pxs_address", "presence_registration_status",
                   "presence_ntlm_version"},
                  "can't get LDAPv3 settings"},
