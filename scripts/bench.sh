@@ -5,10 +5,14 @@
 #   KYR_BENCH_MEM_CALLS  calls for the memory figure (default 1000000)
 #   KYR_BENCH_IDLE_S     idle window in seconds (default 10)
 #   KYR_BENCH_QUICK=1    fewer samples (smoke run)
-#   KYR_BENCH_ONLY=...   some sections: call,threads,notify,decode,tls,idle,mem
+#   KYR_BENCH_ONLY=...   some sections: call,threads,notify,decode,tls,idle,mem,jvm
+#   KYR_BENCH_OUT=path   write the results there instead of bench/results.md
 set -euo pipefail
 build=${1:?build dir}
 root=$(cd "$(dirname "$0")/.." && pwd)
+# Absolute: the program runs from inside the build folder.
+build=$(cd "$build" && pwd)
+out=${KYR_BENCH_OUT:-$root/bench/results.md}
 bin="$build/bench/kyr_bench"
 if [ ! -x "$bin" ]; then
   echo "bench: $bin not built (configure with -DKYR_BUILD_BENCH=ON)" >&2
@@ -23,6 +27,6 @@ cd "$build"
 # dominating the figures; without the right to raise it, run as is.
 run=("$bin")
 if nice -n -10 true 2>/dev/null; then run=(nice -n -10 "$bin"); fi
-"${run[@]}" "$root/bench/results.md"
+"${run[@]}" "$out"
 echo
-cat "$root/bench/results.md"
+cat "$out"
