@@ -375,6 +375,7 @@ struct sim_model {
     std::map<int, list_session> lists;
     std::vector<std::string> recent;  // recent calls, newest first, as terminal objects
     uint32_t selected_preset = 0;
+    password_book passwords;
 
     ~sim_model() {
         for (auto &r : recs) cJSON_Delete(r.second.obj);
@@ -470,7 +471,7 @@ void seed(sim_model &m) {
 
     uint32_t audio = add_record(m, "Audio", 0);
     add_record(m, "AudioIn", audio);
-    add_record(m, "AudioIn", audio, R"({"name":"Mic 2","userName":"Ceiling mic","deviceModel":"Ceiling"})");
+    add_record(m, "AudioIn", audio, R"({"name":"Mic 2","userName":"Ceiling mic","deviceModel":"Ceiling","deviceVersion":"1.4","enabled":0})");
     add_record(m, "AudioOut", audio);
 
     uint32_t video = add_record(m, "Video", 0);
@@ -485,8 +486,11 @@ void seed(sim_model &m) {
         add_record(m, "VideoOutLayoutCap", out, ov);
     }
 
-    uint32_t cams = add_record(m, "CamSubsys", 0);
+    uint32_t cams = add_record(m, "CamSubsys", 0, R"({"numNearCams":2})");
     add_record(m, "Camera", cams);
+    add_record(m, "Camera", cams,
+               R"({"id":2,"userName":"Document camera","make":"Quorvex DocCam","source":2,"selected":0,"instance":1,)"
+               R"("capabilities":1})");
     for (int near = 1; near >= 0; near--)
         for (int i = 0; i < 3; i++) {
             char ov[96];
@@ -502,26 +506,10 @@ void seed(sim_model &m) {
     add_record(m, "ContentSrc", csrv);
     add_record(m, "ContentSrc", csrv, R"({"name":"Training","url":"rtsp://content.example.test/training","state":0})");
 
-    uint32_t dir = add_record(m, "Dir", 0);
-    uint32_t ldap = add_record(m, "DirSrvr", dir);
-    for (int i = 1; i <= 100; i++) {
-        char ov[512];
-        snprintf(ov, sizeof ov,
-                 R"({"id":"ldap-%03d","fullName":"Person %03d","displayName":"Person %03d","firstName":"First%03d",
-                    "lastName":"Last%03d","email":"person%03d@example.test",
-                    "videoDevice":[{"srvrInstance":0,"name":"Room %03d","rate":1920,"addrCount":1,
-                                    "addr":["room%03d@example.test"],"presence":1,"presenceProt":0,"id":"dev-%03d"}]})",
-                 i, i, i, i, i, i, i, i, i);
-        add_record(m, "DirEnt", ldap, ov);
-    }
-    uint32_t pxs = add_record(m, "DirSrvr", dir,
-                              R"({"groupName":"Global","address":"gds.example.test","protocol":2,"port":3601,"id":"gds-1"})");
-    for (int i = 1; i <= 5; i++) {
-        char ov[256];
-        snprintf(ov, sizeof ov, R"({"srvrType":2,"id":"gds-%d","fullName":"Site %d","displayName":"Site %d"})", i, i, i);
-        add_record(m, "DirEnt", pxs, ov);
-    }
-    add_record(m, "DirEnt", pxs, R"({"srvrType":2,"entryType":1,"id":"grp-1","fullName":"All sites","displayName":"All sites"})");
+    std::vector<uint32_t> dir_rows;
+    for (const seed_row &row : directory_seed())
+        dir_rows.push_back(add_record(m, row.kind.c_str(), row.parent < 0 ? 0 : dir_rows[static_cast<size_t>(row.parent)],
+                                      row.members.c_str()));
 
     uint32_t cal = add_record(m, "Cal", 0);
     uint32_t calsrv = add_record(m, "CalSrvr", cal);
@@ -531,6 +519,8 @@ void seed(sim_model &m) {
                  i, i, 1700000000 + i * 3600, 1700000000 + i * 3600 + 1800, i);
         add_record(m, "CalMeeting", calsrv, ov);
     }
+    for (const std::string &ov : media_week_meetings(static_cast<long>(time(nullptr))))
+        add_record(m, "CalMeeting", calsrv, ov.c_str());
 
     uint32_t sys = add_record(m, "Sys", 0);
     add_record(m, "Lan", sys);
@@ -688,6 +678,15 @@ void op_count(sim_model &m, const op_row &row, const cJSON *params, model_answer
     a->result = cJSON_CreateNumber(static_cast<double>(kids.size()));
 }
 
+// The rules for passwords of a type (a SecPwdAttr object), null when none.
+const cJSON *password_rules(sim_model &m, long long type) {
+    for (uint32_t h : m.order) {
+        record &r = m.recs[h];
+        if (r.kind == "SecPwdAttr" && integer(r.obj, "type") == type) return r.obj;
+    }
+    return nullptr;
+}
+
 // Setter: the record object under row.a; matched by handle, or (kinds
 // without a handle) by the member row.c, among the children of params[row.b]
 // when row.b is given.
@@ -711,7 +710,12 @@ void op_set(sim_model &m, const op_row &row, const cJSON *params, model_answer *
         }
     }
     if (!target) return (void)fail(a, -4);
-    merge_members(target->obj, obj);
+    if (strcmp(row.kind, "SecPwd") == 0) {
+        int rc = password_change(m.passwords, target->obj, obj, password_rules(m, integer(obj, "type")));
+        if (rc < 0) return (void)fail(a, rc);
+    } else {
+        apply_flagged_members(row.kind, target->obj, obj, flags);
+    }
     std::string method = changed_method(row.kind);
     if (!method.empty()) announce(m, a, method, *target, flags);
 }
@@ -902,9 +906,27 @@ void act_ptz(sim_model &m, const op_row &, const cJSON *params, model_answer *a)
     announce(m, a, "csCameraChangedCB", *r, 0x200 | 0x400 | 0x800);
 }
 
+// A step of the camera in the direction of "moveType", announced; a stop is accepted as it is.
+void act_move(sim_model &m, const op_row &, const cJSON *params, model_answer *a) {
+    record *r = find(m, handle_param(params, "pCameraHandle"));
+    if (!r || r->kind != "Camera") return (void)fail(a, -4);
+    uint32_t flags = media_camera_move(r->obj, integer(params, "moveType"));
+    if (flags) announce(m, a, "csCameraChangedCB", *r, flags);
+}
+
 // Accepted and answered 0 without changing anything the client can read.
 void act_ok(sim_model &m, const op_row &row, const cJSON *params, model_answer *a) {
     if (row.a && !find(m, handle_param(params, row.a))) fail(a, -4);
+}
+
+// DTMF: the codec plays only the sixteen DTMF characters (and ',' for a
+// pause), at least one of them, for a duration that is not negative.
+void act_dtmf(sim_model &m, const op_row &row, const cJSON *params, model_answer *a) {
+    if (!find(m, handle_param(params, row.a))) return (void)fail(a, -4);
+    std::string chars = str(params, "dtmfChars");
+    bool ok = !chars.empty() && integer(params, "duration") >= 0;
+    for (char c : chars) ok = ok && strchr("0123456789*#ABCDabcd,", c) != nullptr;
+    if (!ok) fail(a, -10);
 }
 
 void act_preset(sim_model &m, const op_row &row, const cJSON *params, model_answer *a) {
@@ -1090,6 +1112,7 @@ void list_start(sim_model &m, const op_row &row, const cJSON *params, model_answ
                 match = ieq_contains(str(r->obj, f->string), f->valuestring);
             }
         }
+        if (match && strcmp(row.kind, "CalMeeting") == 0) match = media_meeting_in_window(r->obj, filter);
         if (!match) continue;
         s.entries.push_back(print(r->obj));
         if (total > 0 && static_cast<long long>(s.entries.size()) >= total) break;
@@ -1113,6 +1136,8 @@ void list_get(sim_model &m, const op_row &row, const cJSON *params, model_answer
     auto it = m.lists.find(static_cast<int>(integer(params, "listHandle")));
     if (it == m.lists.end() || it->second.server != handle_param(params, row.a)) return (void)fail(a, -4);
     list_session &s = it->second;
+    record *srv = find(m, s.server);
+    if (srv && directory_pages_empty(srv->obj)) return (void)(a->result = directory_empty_page());
     if (s.pos >= s.entries.size()) return (void)fail(a, -7);
     long long want = integer(params, row.b);
     long long cap = atoi(row.c);
@@ -1201,7 +1226,7 @@ const op_row kOps[] = {
     {"csV35LineGet", op_child_get, "V35Line", "pV35NicHandle", "instance", nullptr},
     {"csV35NicGet", op_child_get, "V35Nic", "pCommHandle", "instance", nullptr},
     {"csVideoInGet", op_child_get, "VideoIn", "pVideoHandle", "instance", nullptr},
-    {"csVideoOutGet", op_child_get, "VideoOut", "pVideoHandle", "instance", nullptr},
+    {"csVideoOutGet", op_child_get_by, "VideoOut", "pVideoHandle", "instance", "instance"},
     {"csVideoOutLayoutCapGet", op_child_get, "VideoOutLayoutCap", "pVideoOutHandle", nullptr, nullptr},
     {"csVideoOutLayoutGet", op_child_get, "VideoOutLayout", "pVideoOutHandle", nullptr, nullptr},
     {"csWQTGet", op_child_get, "WQT", "pSysHandle", nullptr, nullptr},
@@ -1273,7 +1298,7 @@ const op_row kOps[] = {
     // actions
     {"csAudioMute", act_set_member, "Audio", "pAudioHandle", "onOff=muted", "20"},
     {"csAudioVolume", act_set_member, "Audio", "pAudioHandle", "volume", "10"},
-    {"csAudioPlayDTMF", act_ok, "Audio", "pAudioHandle", nullptr, nullptr},
+    {"csAudioPlayDTMF", act_dtmf, "Audio", "pAudioHandle", nullptr, nullptr},
     {"csAudioPlayFile", act_ok, "Audio", "pAudioHandle", nullptr, nullptr},
     {"csAudioPlayTone", act_ok, "Audio", "pAudioHandle", nullptr, nullptr},
     {"csCalSrvrAdd", act_srvr_add_remove, "CalSrvr", "pCalHandle", "pCalSrvrHandle", "add"},
@@ -1283,7 +1308,7 @@ const op_row kOps[] = {
     {"csCalSrvrRetrieveURL", act_ok, "CalSrvr", "pCalSrvrHandle", nullptr, nullptr},
     {"csCalSrvrSetResponseFile", act_ok, "CalSrvr", nullptr, nullptr, nullptr},
     {"csCameraCreatePreset", act_preset, "Preset", nullptr, "create", nullptr},
-    {"csCameraMove", act_ok, "Camera", "pCameraHandle", nullptr, nullptr},
+    {"csCameraMove", act_move, "Camera", nullptr, nullptr, nullptr},
     {"csCameraMoveToPTZ", act_ptz, "Camera", nullptr, nullptr, nullptr},
     {"csCameraSelect", act_set_member, "Camera", "pCameraHandle", "select=selected", "100"},
     {"csConfHangup", act_conf_hangup, "Conf", nullptr, nullptr, nullptr},
