@@ -15,16 +15,8 @@
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
+#include "service/interfaces/settings_pending.h"
 #include "service/kyr_cache.h"
-
-/* Settings converters come from the settings lists; until they are linked
- * in, a change still posts its event, with no list. */
-#define KYR_COMM_SETTINGS_WEAK(fn, Kind) \
-  extern "C" int64_t fn(const CS##Kind *record, unsigned int flags) __attribute__((weak));
-KYR_SETTINGS_UPDATE_LIST(KYR_COMM_SETTINGS_WEAK)
-#undef KYR_COMM_SETTINGS_WEAK
-extern "C" int64_t GetCommSystemSettings(void) __attribute__((weak));
-extern "C" int SetCommSystemSettings(const char *key, const char *value) __attribute__((weak));
 
 namespace {
 
@@ -196,6 +188,12 @@ void post_settings(callback_cookie *cookie, int64_t (*convert)(const T *, unsign
     list = convert(record, flags);
   else
     kyr_log_printf(KYR_LOG_ERROR, kTag, "%s is not linked in; settings event without a list\n", name);
+  if (!cookie && !s_sink.load()) {
+    /* Nobody can receive the list (the service is not set up): free it
+     * rather than lose it. */
+    if (list > 0) kyr_list_release(list, kTag);
+    list = 0;
+  }
   post(cookie, EVENT_COMM_SETTINGS_CHANGED, list > 0 ? static_cast<int>(list) : 0, 0);
 }
 
