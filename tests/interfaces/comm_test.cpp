@@ -672,6 +672,42 @@ TEST_F(CommTest, CallStateEventReportsTheRememberedState) {
   EXPECT_EQ(ev[2].v2, 0);
 }
 
+// Entry points fetch into their own records: Java threads asking at once,
+// while the worker's handlers rewrite the module state, each get whole and
+// correct answers.
+TEST_F(CommTest, ConcurrentCallersAndHandlersDoNotShareScratchRecords) {
+  std::atomic<int> bad{0};
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 3; k++) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 15; i++) {
+        int64_t head = comm_get_recent_calls();
+        auto *first = static_cast<KyrCallStruct *>(kyr_list_node(head, sizeof(KyrCallStruct)));
+        if (!first || strcmp(first->name, "Earlier call 1") != 0 || comm_release_list(head) != 2) bad++;
+        head = comm_get_current_conferences();
+        auto *conf = static_cast<KyrConferenceStruct *>(kyr_list_node(head, sizeof(KyrConferenceStruct)));
+        if (!conf || strcmp(conf->name, "Conference 1") != 0 || comm_release_list(head) != 1) bad++;
+      }
+    });
+  }
+  threads.emplace_back([] {
+    CSConf conf;
+    memset(&conf, 0, sizeof conf);
+    CSComm comm;
+    memset(&comm, 0, sizeof comm);
+    for (int i = 0; i < 200; i++) {
+      snprintf(conf.name, sizeof conf.name, "Notified %d", i);
+      on_conf_changed(&conf, CSCONF_NAME_FIELD, 0);
+      comm.numPendingTerms = static_cast<unsigned int>(i % 3);
+      on_comm_changed(&comm, CSCOMM_NUM_PENDING_TERMS_FIELD, 0);
+    }
+  });
+  for (auto &t : threads) t.join();
+  EXPECT_EQ(bad.load(), 0);
+  for (const auto &e : Events())
+    if (e.code == EVENT_COMM_SETTINGS_CHANGED && e.v1 > 0) comm_release_list(e.v1);
+}
+
 TEST(CommNames, CallAndAuthenticationStates) {
   EXPECT_STREQ(comm_call_state_name(0), "Active");
   EXPECT_STREQ(comm_call_state_name(4), "Incoming");

@@ -395,32 +395,37 @@ public class CommSubSystemInterfaceTest {
         List<KyrCallStruct> calls = comm.getCurrentCalls();
         assertEquals(1, calls.size());
         KyrCallStruct c = calls.get(0);
-        assertEquals(-1, c.index);
-        assertEquals(0, c.srvrInstance);
-        assertEquals(h, c.handle);
-        assertEquals("Ann Example", c.name);
-        assertEquals("+4712", c.callerID);
-        assertEquals("sip:ann@example.org", c.addr);
-        assertEquals(1111, c.rate);
-        assertEquals(1, c.direction);
-        assertEquals(3, c.numCalls);
-        assertEquals("RSID-9", c.remoteSysID);
-        assertEquals(4, c.confIndex);
-        assertEquals(5, c.causeCode);
-        assertEquals(4, c.state);
-        assertEquals(1, c.muted);
-        assertEquals(1234, c.connectTime);
-        assertEquals(5678, c.disconnectTime);
-        assertEquals("dev0", c.deviceName);
-        assertEquals(7, c.numMedia);
-        assertEquals(4242, c.id);
-        assertEquals(8, c.callType);
-        assertEquals("dir-9", c.dirid);
-        assertEquals(10, c.contentState);
-        assertEquals(2, c.authState);
-        assertEquals("ann", c.dialedAddr);
-        assertEquals(1, c.encrypted);
-        assertEquals(11, c.type);
+        Object[][] fields = {
+            {"index", -1, c.index},
+            {"srvrInstance", 0, c.srvrInstance},
+            {"handle", (int) h, c.handle},
+            {"name", "Ann Example", c.name},
+            {"callerID", "+4712", c.callerID},
+            {"addr", "sip:ann@example.org", c.addr},
+            {"rate", 1111, c.rate},
+            {"direction", 1, c.direction},
+            {"numCalls", 3, c.numCalls},
+            {"remoteSysID", "RSID-9", c.remoteSysID},
+            {"confIndex", 4, c.confIndex},
+            {"causeCode", 5, c.causeCode},
+            {"state", 4, c.state},
+            {"muted", 1, c.muted},
+            {"connectTime", 1234, c.connectTime},
+            {"disconnectTime", 5678, c.disconnectTime},
+            {"deviceName", "dev0", c.deviceName},
+            {"numMedia", 7, c.numMedia},
+            {"id", 4242, c.id},
+            {"callType", 8, c.callType},
+            {"dirid", "dir-9", c.dirid},
+            {"contentState", 10, c.contentState},
+            {"authState", 2, c.authState},
+            {"dialedAddr", "ann", c.dialedAddr},
+            {"encrypted", 1, c.encrypted},
+            {"type", 11, c.type},
+        };
+        for (Object[] f : fields) {
+            assertEquals((String) f[0], f[1], f[2]);
+        }
     }
 
     @Test
