@@ -421,6 +421,16 @@ TEST_F(CommTest, CurrentCallsListConferenceCallsThenPendingOnes) {
   codec_sim_set_answer_hook(sim_, nullptr);
 }
 
+TEST_F(CommTest, ACountTheCodecInflatesCannotMakeACallLoopForEver) {
+  uint32_t conf = codec_sim_record_handles(sim_, "Conf")[0];
+  codec_sim_record_merge(sim_, "Conf", conf, R"({"numTerms":4000000000})");
+  kyrtest::LogCapture log;
+  EXPECT_EQ(comm_get_current_calls(), 0) << "no terminal could be read";
+  EXPECT_EQ(Requests("csTermGet").size(), 100u);
+  EXPECT_EQ(comm_get_number_current_calls(), 100);
+  EXPECT_EQ(comm_hangup(0, 12345, 16), -4) << "the walk stops at the first failing fetch";
+}
+
 TEST_F(CommTest, RecentCallsAndConferencesAreIndexedByPosition) {
   int64_t head = comm_get_recent_calls();
   ASSERT_GT(head, 0);
