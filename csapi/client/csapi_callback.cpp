@@ -23,6 +23,7 @@ namespace {
  * global one) or by belonging to one thread. */
 struct Registry {
   bool initialised;
+  bool shared;      /* other threads read it: changes take gSharedMut */
   bool synced;      /* has taken its first position in the ring */
   int32_t readPos;  /* next record to read */
   uint64_t readSeq; /* sequence number of that record */
@@ -43,6 +44,21 @@ pthread_mutex_t gCallbackHashTable_mut = PTHREAD_MUTEX_INITIALIZER;
 
 pthread_key_t gThreadRegistryKey;
 pthread_once_t gOnce = PTHREAD_ONCE_INIT;
+
+/* The one thread registry other threads may read (the service worker's).
+ * gSharedBusy counts readers running its callbacks; withdrawing it waits for
+ * them, so its owner can free what the callbacks use right after. */
+pthread_mutex_t gSharedMut = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t gSharedIdle = PTHREAD_COND_INITIALIZER;
+Registry *gShared = nullptr; /* guarded by gSharedMut */
+int gSharedBusy = 0;         /* guarded by gSharedMut */
+
+void unshare(Registry *reg) {
+  pthread_mutex_lock(&gSharedMut);
+  if (gShared == reg) gShared = nullptr;
+  while (gSharedBusy > 0) pthread_cond_wait(&gSharedIdle, &gSharedMut);
+  pthread_mutex_unlock(&gSharedMut);
+}
 
 /* ---- notification ring ---- */
 
@@ -132,6 +148,7 @@ void unlink_reader(Registry *reg) {
 void thread_registry_destructor(void *p) {
   Registry *reg = static_cast<Registry *>(p);
   unlink_reader(reg);
+  if (reg->shared) unshare(reg);
   free_registry_contents(reg);
   free(reg);
 }
@@ -163,7 +180,10 @@ Registry *obtain_registry(int global) {
   }
   if (global != 0) return nullptr;
   Registry *reg = static_cast<Registry *>(pthread_getspecific(gThreadRegistryKey));
-  if (reg) return reg;
+  if (reg) {
+    if (reg->shared) pthread_mutex_lock(&gSharedMut);
+    return reg;
+  }
   reg = static_cast<Registry *>(calloc(1, sizeof(Registry)));
   if (!reg) {
     csLog("callback", CS_LOG_ERR, "callback_add: ERROR, couldn't alloc local callback hashtable\n");
@@ -181,6 +201,7 @@ Registry *obtain_registry(int global) {
 
 void release_registry(Registry *reg) {
   if (reg == &gCallbackHashTable) pthread_mutex_unlock(&gCallbackHashTable_mut);
+  else if (reg->shared) pthread_mutex_unlock(&gSharedMut);
 }
 
 bool same_entry(const csCallbackEntry &e, csCallbackFunc func, uintptr_t ud, uintptr_t inst) {
@@ -557,6 +578,42 @@ int csapi_client_process_callbacks(int timeoutMs, int global) {
   if (dispatched > 0) return dispatched;
   if (rc == CSAPI_ERR_TIMEOUT) return timeoutMs == 0 ? 0 : CSAPI_ERR_TIMEOUT;
   return rc;
+}
+
+int csCallbackShareThreadRegistry(void) {
+  Registry *reg = obtain_registry(0);
+  if (!reg) return -1;
+  release_registry(reg);
+  pthread_mutex_lock(&gSharedMut);
+  reg->shared = true;
+  gShared = reg;
+  pthread_mutex_unlock(&gSharedMut);
+  return 0;
+}
+
+void csCallbackUnshareThreadRegistry(void) {
+  ensure_init();
+  Registry *reg = static_cast<Registry *>(pthread_getspecific(gThreadRegistryKey));
+  if (reg && reg->shared) unshare(reg);
+}
+
+int callback_run_shared(const char *name, void (*fn)(const csCallbackEntry *table, void *ctx), void *ctx) {
+  if (!name || !fn) return -1;
+  csCallbackEntry table[CS_CALLBACK_TABLE_ENTRIES];
+  pthread_mutex_lock(&gSharedMut);
+  const csCallbackEntry *found =
+      gShared ? static_cast<const csCallbackEntry *>(HashLookup(&gShared->table, name, 0)) : nullptr;
+  if (found) {
+    memcpy(table, found, sizeof table);
+    gSharedBusy++;
+  }
+  pthread_mutex_unlock(&gSharedMut);
+  if (!found) return -1;
+  fn(table, ctx);
+  pthread_mutex_lock(&gSharedMut);
+  if (--gSharedBusy == 0) pthread_cond_broadcast(&gSharedIdle);
+  pthread_mutex_unlock(&gSharedMut);
+  return 0;
 }
 
 int csapi_client_callback_add(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined, int global) {

@@ -80,6 +80,19 @@ KYR_API int callback_postmsg(int instance, const char *method, ccom_msg_t *msg);
 KYR_API int callback_waitmsg(int *instance, ccom_msg_t *msg, int timeoutMs, int global);
 /* Copies name's CS_CALLBACK_TABLE_ENTRIES entries into dest. 0, or -1. */
 KYR_API int callback_lookup_client(const char *name, csCallbackEntry *dest, int global);
+/* Lets other threads read the calling thread's registry (one thread at a
+ * time: the service's worker, so that synthetic notifications reach its
+ * callbacks). From then on the owner's changes to it are locked. 0, or -1
+ * when the registry cannot be had. */
+KYR_API int csCallbackShareThreadRegistry(void);
+/* Withdraws it again (also done when the thread ends); waits until no other
+ * thread runs its callbacks any more. */
+KYR_API void csCallbackUnshareThreadRegistry(void);
+/* Runs fn on the calling thread with a copy of name's callback table in the
+ * shared registry; the registry's owner cannot withdraw it meanwhile. 0, or
+ * -1 when no registry is shared or it has no callbacks for name. fn must not
+ * withdraw the registry itself. */
+KYR_API int callback_run_shared(const char *name, void (*fn)(const csCallbackEntry *table, void *ctx), void *ctx);
 KYR_API int callback_init(void);
 KYR_API int callback_exit(void);
 

@@ -24,6 +24,7 @@
 #include "csapi/client/csapi_hash.h"
 #include "csapi/client/csapi_internal.h"
 #include "csapi/client/csapi_rpc.h"
+#include "csapi/client/test/csapi_test.h"
 #include "ipc/libccom/ccom.h"
 
 namespace {
@@ -363,9 +364,13 @@ int csExit(void) {
 
 /* ---- server table ---- */
 
-int csSrvrMax(void) { return CSAPI_SRVR_MAX; }
+int csSrvrMax(void) {
+  csapi_client_test_count("csSrvrMax");
+  return CSAPI_SRVR_MAX;
+}
 
 int csSrvrCount(void) {
+  csapi_client_test_count("csSrvrCount");
   int n = 0;
   for (Srvr &s : gSrvr)
     if (s.client.load() && s.state.load() != CLIENT_STATE_DISCONNECTED) n++;
@@ -412,6 +417,7 @@ int csapi_client_set_srvr_info(int instance, const csapi_srvr_t *in) {
 }
 
 int csSrvrGet(CSSrvrInfo *info, unsigned int instance) {
+  csapi_client_test_count("csSrvrGet");
   if (!info) return leave(CSAPI_ERR_BAD_PARAMETER);
   if (instance >= CSAPI_SRVR_MAX) return leave(CSAPI_ERR_OUT_OF_RANGE);
   csapi_srvr_t e;

@@ -93,3 +93,18 @@ bool directory_pages_empty(const cJSON *server);
 cJSON *directory_empty_page();
 
 }  // namespace codec_sim_internal
+
+// ---- calendar week and camera movement (sim_model_media.cpp) ----
+namespace codec_sim_internal {
+
+// Meeting objects (members to merge into a new CalMeeting) for the seven
+// days starting with today (UTC), four a day.
+std::vector<std::string> media_week_meetings(long now);
+// Whether a meeting falls in the time window of a list filter (its
+// "startTime"/"endTime"; both 0: any meeting).
+bool media_meeting_in_window(const cJSON *meeting, const cJSON *filter);
+// Moves a camera one step for a "moveType" of 0..5 (within its limits);
+// the flags of what changed, 0 for a stop or an unknown move.
+uint32_t media_camera_move(cJSON *camera, long long move_type);
+
+}  // namespace codec_sim_internal

@@ -486,8 +486,11 @@ void seed(sim_model &m) {
         add_record(m, "VideoOutLayoutCap", out, ov);
     }
 
-    uint32_t cams = add_record(m, "CamSubsys", 0);
+    uint32_t cams = add_record(m, "CamSubsys", 0, R"({"numNearCams":2})");
     add_record(m, "Camera", cams);
+    add_record(m, "Camera", cams,
+               R"({"id":2,"userName":"Document camera","make":"Quorvex DocCam","source":2,"selected":0,"instance":1,)"
+               R"("capabilities":1})");
     for (int near = 1; near >= 0; near--)
         for (int i = 0; i < 3; i++) {
             char ov[96];
@@ -516,6 +519,8 @@ void seed(sim_model &m) {
                  i, i, 1700000000 + i * 3600, 1700000000 + i * 3600 + 1800, i);
         add_record(m, "CalMeeting", calsrv, ov);
     }
+    for (const std::string &ov : media_week_meetings(static_cast<long>(time(nullptr))))
+        add_record(m, "CalMeeting", calsrv, ov.c_str());
 
     uint32_t sys = add_record(m, "Sys", 0);
     add_record(m, "Lan", sys);
@@ -901,6 +906,14 @@ void act_ptz(sim_model &m, const op_row &, const cJSON *params, model_answer *a)
     announce(m, a, "csCameraChangedCB", *r, 0x200 | 0x400 | 0x800);
 }
 
+// A step of the camera in the direction of "moveType", announced; a stop is accepted as it is.
+void act_move(sim_model &m, const op_row &, const cJSON *params, model_answer *a) {
+    record *r = find(m, handle_param(params, "pCameraHandle"));
+    if (!r || r->kind != "Camera") return (void)fail(a, -4);
+    uint32_t flags = media_camera_move(r->obj, integer(params, "moveType"));
+    if (flags) announce(m, a, "csCameraChangedCB", *r, flags);
+}
+
 // Accepted and answered 0 without changing anything the client can read.
 void act_ok(sim_model &m, const op_row &row, const cJSON *params, model_answer *a) {
     if (row.a && !find(m, handle_param(params, row.a))) fail(a, -4);
@@ -1099,6 +1112,7 @@ void list_start(sim_model &m, const op_row &row, const cJSON *params, model_answ
                 match = ieq_contains(str(r->obj, f->string), f->valuestring);
             }
         }
+        if (match && strcmp(row.kind, "CalMeeting") == 0) match = media_meeting_in_window(r->obj, filter);
         if (!match) continue;
         s.entries.push_back(print(r->obj));
         if (total > 0 && static_cast<long long>(s.entries.size()) >= total) break;
@@ -1212,7 +1226,7 @@ const op_row kOps[] = {
     {"csV35LineGet", op_child_get, "V35Line", "pV35NicHandle", "instance", nullptr},
     {"csV35NicGet", op_child_get, "V35Nic", "pCommHandle", "instance", nullptr},
     {"csVideoInGet", op_child_get, "VideoIn", "pVideoHandle", "instance", nullptr},
-    {"csVideoOutGet", op_child_get, "VideoOut", "pVideoHandle", "instance", nullptr},
+    {"csVideoOutGet", op_child_get_by, "VideoOut", "pVideoHandle", "instance", "instance"},
     {"csVideoOutLayoutCapGet", op_child_get, "VideoOutLayoutCap", "pVideoOutHandle", nullptr, nullptr},
     {"csVideoOutLayoutGet", op_child_get, "VideoOutLayout", "pVideoOutHandle", nullptr, nullptr},
     {"csWQTGet", op_child_get, "WQT", "pSysHandle", nullptr, nullptr},
@@ -1294,7 +1308,7 @@ const op_row kOps[] = {
     {"csCalSrvrRetrieveURL", act_ok, "CalSrvr", "pCalSrvrHandle", nullptr, nullptr},
     {"csCalSrvrSetResponseFile", act_ok, "CalSrvr", nullptr, nullptr, nullptr},
     {"csCameraCreatePreset", act_preset, "Preset", nullptr, "create", nullptr},
-    {"csCameraMove", act_ok, "Camera", "pCameraHandle", nullptr, nullptr},
+    {"csCameraMove", act_move, "Camera", nullptr, nullptr, nullptr},
     {"csCameraMoveToPTZ", act_ptz, "Camera", nullptr, nullptr, nullptr},
     {"csCameraSelect", act_set_member, "Camera", "pCameraHandle", "select=selected", "100"},
     {"csConfHangup", act_conf_hangup, "Conf", nullptr, nullptr, nullptr},
