@@ -23,28 +23,38 @@ public final class SystemScene implements DemoScene {
         print("security settings", sec);
 
         String web = "1".equals(sec.get("allow_video_on_web")) ? "0" : "1";
-        int rc = security.setSecuritySetting("allow_video_on_web", web);
-        DemoSession.say("setSecuritySetting(allow_video_on_web, %s) -> %d", web, rc);
-        DemoSession.Event e;
-        if (rc >= 0) {
-            e = demo.waitFor(KyrEvents.EVENT_SECURITY_SETTINGS_CHANGED, WAIT);
-            if (e == null) {
-                throw new IllegalStateException("the codec did not report the security change");
-            }
-            DemoSession.say("  changed security settings: %s", security.takeSettingsUpdate(e.value1));
-        }
+        String was = "1".equals(web) ? "0" : "1";
+        changeSecurity(demo, security, web);
+        changeSecurity(demo, security, was);
 
         DemoSession.say("sleep -> %d", system.sleep());
-        e = demo.waitFor(KyrEvents.EVENT_SYSTEM_SETTINGS_CHANGED, WAIT);
-        if (e != null) {
-            DemoSession.say("  changed system settings: %s", system.takeSettingsUpdate(e.value1));
-        }
+        showSystemChange(demo, system);
         DemoSession.say("wake -> %d", system.wake());
-        e = demo.waitFor(KyrEvents.EVENT_SYSTEM_SETTINGS_CHANGED, WAIT);
+        showSystemChange(demo, system);
+        DemoSession.say("sha1(\"demo\") = %s", security.sha1("demo"));
+    }
+
+    /** Shows the system change the codec reports (its state is not on the settings page). */
+    private static void showSystemChange(DemoSession demo, SystemSubSystemInterface system) throws Exception {
+        DemoSession.Event e = demo.waitFor(KyrEvents.EVENT_SYSTEM_SETTINGS_CHANGED, WAIT);
         if (e != null) {
             DemoSession.say("  changed system settings: %s", system.takeSettingsUpdate(e.value1));
         }
-        DemoSession.say("sha1(\"demo\") = %s", security.sha1("demo"));
+    }
+
+    /** Changes "allow_video_on_web"; the codec reports the change unless it refused it. */
+    private static void changeSecurity(DemoSession demo, SecuritySubSystemInterface security, String value)
+            throws Exception {
+        int rc = security.setSecuritySetting("allow_video_on_web", value);
+        DemoSession.say("setSecuritySetting(allow_video_on_web, %s) -> %d", value, rc);
+        if (rc < 0) {
+            return;
+        }
+        DemoSession.Event e = demo.waitFor(KyrEvents.EVENT_SECURITY_SETTINGS_CHANGED, WAIT);
+        if (e == null) {
+            throw new IllegalStateException("the codec did not report the security change");
+        }
+        DemoSession.say("  changed security settings: %s", security.takeSettingsUpdate(e.value1));
     }
 
     private static void print(String title, Map<String, String> settings) {
