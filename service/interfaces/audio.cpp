@@ -19,7 +19,8 @@ const char *const kTag = KYR_AUDIO_TAG;
 AudioSystemStruct s_audioSystem;
 
 /* Stores rec as the cached audio record and as the Java-visible structure,
- * under the one lock, so the structure is always a copy of the cache. */
+ * under the one lock: a reader holding the lock never sees the two from
+ * different writers. */
 void publish(const CSAudio *rec) {
   CSAudio *cached = kyr_cache_audio_lock();
   memcpy(cached, rec, sizeof *cached);

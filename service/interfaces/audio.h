@@ -4,9 +4,9 @@
  *
  * The cached audio record (kyr_cache audio) and the Java-visible
  * AudioSystemStruct are written together under the cache's audio lock, by
- * Java threads refreshing and by the worker's notification, so the
- * structure is always a copy of the cached record; Java reads it in place
- * through its buffer. Logs under "KyrConnectLib:Audio". */
+ * Java threads refreshing and by the worker's notification (the post-connect
+ * fetch fills the cache alone); Java reads the structure in place through
+ * its buffer. Logs under "KyrConnectLib:Audio". */
 #ifndef KYR_AUDIO_H
 #define KYR_AUDIO_H
 
