@@ -322,6 +322,11 @@ void *native_workerLoop(void *arg) {
     pthread_mutex_unlock(&s_workerMutex);
   }
 
+  /* The registrations name this set-up's cookie: a later set-up's worker
+   * must not run them again with a cookie that is about to go. */
+  for (const HandlerRow *h = kWorkerHandlers; h->name; h++)
+    if (h->func) csCallbackDelete(0, h->name, h->func, reinterpret_cast<uintptr_t>(cookie));
+
   void (*onClosed)(void) = s_onWorkerClosed.load();
   if (onClosed) onClosed();
   cookie_drop(cookie);
@@ -758,6 +763,7 @@ extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeConnect(J
   }
   g_server_instance = handle;
   kyr_cache_clear_all();
+  DirectoryForgetServers();
 
   const int rc = csAuth(handle, serial_copy);
   if (rc == 0) {

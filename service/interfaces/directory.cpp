@@ -54,19 +54,26 @@ DirState &state() {
 std::mutex s_sinkMu;
 DirectoryEventSink s_sink = nullptr;
 
-void post(int code, int value1, int value2, jobject obj) {
+/* Posts through the cookie a callback was registered with, or (null: from
+ * a Java thread) the current set-up's. */
+void post_via(callback_cookie *cookie, int code, int value1, int value2, jobject obj) {
   DirectoryEventSink sink;
   {
     std::lock_guard<std::mutex> g(s_sinkMu);
     sink = s_sink;
   }
   if (sink) return sink(code, value1, value2, obj);
-  callback_cookie *cookie = kyr_cookie_get();
+  if (cookie) return send_event(cookie, code, value1, value2, obj);
+  cookie = kyr_cookie_get();
   send_event(cookie, code, value1, value2, obj);
   kyr_cookie_put(cookie);
 }
 
+void post(int code, int value1, int value2, jobject obj) { post_via(nullptr, code, value1, value2, obj); }
+
 void post_error(int reason) { post(EVENT_ERROR, reason, -1, nullptr); }
+
+callback_cookie *cookie_of(uintptr_t userDefined) { return reinterpret_cast<callback_cookie *>(userDefined); }
 
 int instance() { return kyr_server_instance(); }
 
@@ -502,7 +509,7 @@ extern "C" void DirectoryDebugSetEventSink(DirectoryEventSink sink) {
 
 /* ---- notification callbacks (worker thread) ---- */
 
-extern "C" void on_dir_changed(const CSDir *record, unsigned int flags, uintptr_t) {
+extern "C" void on_dir_changed(const CSDir *record, unsigned int flags, uintptr_t userDefined) {
   if (!record) return;
   CSDir dir;
   kyr_cache_dir_load(&dir);
@@ -515,13 +522,15 @@ extern "C" void on_dir_changed(const CSDir *record, unsigned int flags, uintptr_
   getKnownDirectoryServers(); /* on success the cache holds the codec's fresh record */
   kyr_cache_dir_load(&dir);
   int32_t system = publish_system(dir);
-  post(EVENT_DIR_SYSTEM_CHANGED, system > 0 ? system : 0, 0, nullptr);
+  callback_cookie *cookie = cookie_of(userDefined);
+  post_via(cookie, EVENT_DIR_SYSTEM_CHANGED, system > 0 ? system : 0, 0, nullptr);
   int64_t settings = GetDirectorySettingsUpdates ? GetDirectorySettingsUpdates(record, flags) : 0;
-  post(EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
+  post_via(cookie, EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
 }
 
-extern "C" void on_dir_server_changed(const CSDirSrvr *record, unsigned int flags, uintptr_t) {
+extern "C" void on_dir_server_changed(const CSDirSrvr *record, unsigned int flags, uintptr_t userDefined) {
   if (!record) return;
+  callback_cookie *cookie = cookie_of(userDefined);
   /* 1: the cached slot takes the new record; the old one is kept for the
    * comparisons. */
   CSDirSrvr old;
@@ -541,7 +550,7 @@ extern "C" void on_dir_server_changed(const CSDirSrvr *record, unsigned int flag
   bool carried = false;
   auto post_node = [&](int code) {
     if (node <= 0) return;
-    post(code, node, 0, nullptr);
+    post_via(cookie, code, node, 0, nullptr);
     carried = true;
   };
   /* 3: switched off; came online, or went from online to nothing. */
@@ -558,14 +567,14 @@ extern "C" void on_dir_server_changed(const CSDirSrvr *record, unsigned int flag
   /* 5: the settings that changed. */
   int64_t settings =
       GetDirectoryServerSettingsUpdates ? GetDirectoryServerSettingsUpdates(record, cached ? &old : nullptr, flags) : 0;
-  post(EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
+  post_via(cookie, EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
 }
 
 namespace {
 
 /* An entry event for a known, enabled, online server: the server named by
  * the entry id's part before the first colon. */
-void entry_event(const CSDirEnt *record, int code) {
+void entry_event(const CSDirEnt *record, int code, uintptr_t userDefined) {
   if (!record) return;
   char serverId[sizeof record->id];
   kyr_copy_text(serverId, sizeof serverId, record->id);
@@ -579,19 +588,19 @@ void entry_event(const CSDirEnt *record, int code) {
   if (h < 0) return;
   KYR_COPY_ARRAY_CHAR(rec->serverId, server.id);
   KYR_COPY_ARRAY_CHAR(rec->entryId, record->id);
-  post(code, h, 0, nullptr);
+  post_via(cookie_of(userDefined), code, h, 0, nullptr);
 }
 
 }  // namespace
 
-extern "C" void on_dir_entry_added(const CSDirEnt *record, unsigned int, uintptr_t) {
-  entry_event(record, EVENT_DIR_ENTRY_ADDED);
+extern "C" void on_dir_entry_added(const CSDirEnt *record, unsigned int, uintptr_t userDefined) {
+  entry_event(record, EVENT_DIR_ENTRY_ADDED, userDefined);
 }
-extern "C" void on_dir_entry_removed(const CSDirEnt *record, unsigned int, uintptr_t) {
-  entry_event(record, EVENT_DIR_ENTRY_REMOVED);
+extern "C" void on_dir_entry_removed(const CSDirEnt *record, unsigned int, uintptr_t userDefined) {
+  entry_event(record, EVENT_DIR_ENTRY_REMOVED, userDefined);
 }
-extern "C" void on_dir_entry_changed(const CSDirEnt *record, unsigned int, uintptr_t) {
-  entry_event(record, EVENT_DIR_ENTRY_CHANGED);
+extern "C" void on_dir_entry_changed(const CSDirEnt *record, unsigned int, uintptr_t userDefined) {
+  entry_event(record, EVENT_DIR_ENTRY_CHANGED, userDefined);
 }
 
 /* ---- JNI entry points ---- */
