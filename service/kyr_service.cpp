@@ -297,6 +297,9 @@ void *native_workerLoop(void *arg) {
   pthread_cond_broadcast(&s_workerStartupCond);
   pthread_mutex_unlock(&s_workerStartupMutex);
 
+  /* Synthetic notifications of the test hooks reach these callbacks from
+   * their own thread. */
+  if (csCallbackShareThreadRegistry() != 0) kyr_log_printf(KYR_LOG_ERROR, kTag, "callback registry not shared\n");
   for (const HandlerRow *h = kWorkerHandlers; h->name; h++) {
     if (!h->func) {
       kyr_log_printf(KYR_LOG_WARN, kTag, "no callback linked in for %s\n", h->name);
@@ -322,11 +325,8 @@ void *native_workerLoop(void *arg) {
     pthread_mutex_unlock(&s_workerMutex);
   }
 
-  /* The registrations name this set-up's cookie: a later set-up's worker
-   * must not run them again with a cookie that is about to go. */
-  for (const HandlerRow *h = kWorkerHandlers; h->name; h++)
-    if (h->func) csCallbackDelete(0, h->name, h->func, reinterpret_cast<uintptr_t>(cookie));
-
+  /* No synthetic delivery may still hold the cookie once it is dropped. */
+  csCallbackUnshareThreadRegistry();
   void (*onClosed)(void) = s_onWorkerClosed.load();
   if (onClosed) onClosed();
   cookie_drop(cookie);
