@@ -25,9 +25,8 @@
 
 static_assert(sizeof(KyrDirServerStruct) == 4 + sizeof(CSDirSrvr), "a server node is a link and the server record");
 static_assert(sizeof(KyrDirEntryStruct) == 4 + sizeof(CSDirEnt), "an entry node is a link and the entry record");
-static_assert(sizeof(CSAddressList) == 2708, "Java lays out an address list as the codec's record");
-static_assert(sizeof(DirAddressListArrayStruct) == sizeof(CSAddressListArray),
-              "Java lays out a group's lists as the codec's record");
+static_assert(KYR_DIR_MAX_GROUP_LISTS == sizeof(((DirAddressListArrayStruct *)0)->lists) / sizeof(DirAddressListStruct),
+              "a group holds as many lists as Java can pass");
 
 namespace {
 
@@ -150,24 +149,24 @@ int resolve_conference(CSConf *conf, const char *who) {
   return rc;
 }
 
-/* One address list from Java's bytes (the codec's layout) into dst: the
- * count must be 1..10; every text is cut to its field and terminated.
- * false (logged) when the count is out of range. */
-bool take_address_list(CSAddressList *dst, const CSAddressList &src, const char *who) {
-  if (src.listCount <= 0) {
+/* One entry's address list from Java into dst: the count must be 1..10;
+ * every text is cut to its field and terminated. false (logged) when the
+ * count is out of range. */
+bool take_address_list(CSAddressList *dst, const DirAddressListStruct &src, const char *who) {
+  if (src.count <= 0) {
     kyr_log_printf(KYR_LOG_ERROR, kTag, "%s no addresses to dial\n", who);
     return false;
   }
-  if (src.listCount > 10) {
-    kyr_log_printf(KYR_LOG_ERROR, kTag, "%s: %d addresses in one list, at most 10 can be dialled\n", who,
-                   src.listCount);
+  if (src.count > KYR_DIR_MAX_ADDRESSES) {
+    kyr_log_printf(KYR_LOG_ERROR, kTag, "%s: %d addresses in one list, at most %d can be dialled\n", who, src.count,
+                   KYR_DIR_MAX_ADDRESSES);
     return false;
   }
   memset(dst, 0, sizeof *dst);
-  dst->listCount = src.listCount;
-  for (int i = 0; i < src.listCount; i++) {
-    dst->list[i].rate = src.list[i].rate;
-    kyr_copy_text(dst->list[i].Address, sizeof dst->list[i].Address, src.list[i].Address);
+  dst->listCount = src.count;
+  for (int i = 0; i < src.count; i++) {
+    dst->list[i].rate = src.entries[i].rate;
+    kyr_copy_text(dst->list[i].Address, sizeof dst->list[i].Address, src.entries[i].address);
   }
   kyr_copy_text(dst->siteName, sizeof dst->siteName, src.siteName);
   return true;
@@ -354,12 +353,14 @@ extern "C" int64_t DirectoryGetEntry(const char *serverId, const char *entryId) 
 
 extern "C" int DirectoryDialEntry(const void *buf, size_t len) {
   static const char kWho[] = "DirectoryDialEntry";
-  if (!buf || len < sizeof(CSAddressList)) {
-    kyr_log_printf(KYR_LOG_ERROR, kTag, "%s: no address list of %zu bytes given\n", kWho, sizeof(CSAddressList));
+  if (!buf || len < sizeof(DirAddressListStruct)) {
+    kyr_log_printf(KYR_LOG_ERROR, kTag, "%s: no address list of %zu bytes given\n", kWho, sizeof(DirAddressListStruct));
     return -1;
   }
+  DirAddressListStruct in;
+  memcpy(&in, buf, sizeof in); /* Java's buffer need not be aligned */
   CSAddressList list;
-  if (!take_address_list(&list, *static_cast<const CSAddressList *>(buf), kWho)) return -1;
+  if (!take_address_list(&list, in, kWho)) return -1;
   CSConf conf;
   memset(&conf, 0, sizeof conf);
   int rc = resolve_conference(&conf, kWho);
@@ -391,16 +392,16 @@ extern "C" int DirectoryDialGroup(const void *buf, size_t len) {
                    KYR_DIR_MAX_GROUP_LISTS);
     return -1;
   }
-  if (len < head + sizeof(CSAddressList) * static_cast<size_t>(count)) {
+  if (len < head + sizeof(DirAddressListStruct) * static_cast<size_t>(count)) {
     kyr_log_printf(KYR_LOG_ERROR, kTag, "%s: %d lists do not fit in %zu bytes\n", kWho, count, len);
     return -1;
   }
   std::unique_ptr<CSAddressListArray> array(new (std::nothrow) CSAddressListArray());
   if (!array) return -1;
-  const auto *lists = reinterpret_cast<const CSAddressList *>(static_cast<const char *>(buf) + head);
+  const char *lists = static_cast<const char *>(buf) + head;
   for (int i = 0; i < count; i++) {
-    CSAddressList in;
-    memcpy(&in, lists + i, sizeof in); /* Java's buffer need not be aligned */
+    DirAddressListStruct in;
+    memcpy(&in, lists + sizeof in * static_cast<size_t>(i), sizeof in); /* Java's buffer need not be aligned */
     if (!take_address_list(&array->list[i], in, kWho)) return -1;
   }
   array->listCount = count;
@@ -629,10 +630,10 @@ int deliver_page(void *ctx, int64_t first, int listHandle) {
 }  // namespace
 
 KYR_DIR_JNI(jint, NativeDirectoryDialEntry)(JNIEnv *env, jobject, jobject buf) {
-  JniDirect view(env, buf, sizeof(CSAddressList));
+  JniDirect view(env, buf, sizeof(DirAddressListStruct));
   if (!view.ok()) {
     kyr_log_printf(KYR_LOG_ERROR, kTag, "DirectoryDialEntry: no direct buffer of %zu bytes given\n",
-                   sizeof(CSAddressList));
+                   sizeof(DirAddressListStruct));
     return -1;
   }
   return DirectoryDialEntry(view.data(), view.size());
