@@ -1,7 +1,6 @@
 package quorvex.kyrconnectservice;
 
 import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
 
 /**
  * Which entry of which directory server was added, removed or changed (the
@@ -15,9 +14,9 @@ public final class DirEntryChangedStruct {
     public final String entryId;
 
     private DirEntryChangedStruct(ByteBuffer b) {
-        serverId = SettingsStruct.text(b, DirEntryChangedStructLayout.SERVER_ID_OFFSET,
+        serverId = StructChain.text(b, DirEntryChangedStructLayout.SERVER_ID_OFFSET,
                 DirEntryChangedStructLayout.SERVER_ID_LENGTH);
-        entryId = SettingsStruct.text(b, DirEntryChangedStructLayout.ENTRY_ID_OFFSET,
+        entryId = StructChain.text(b, DirEntryChangedStructLayout.ENTRY_ID_OFFSET,
                 DirEntryChangedStructLayout.ENTRY_ID_LENGTH);
     }
 
@@ -38,8 +37,8 @@ public final class DirEntryChangedStruct {
      * @return the record, or null when the handle names nothing
      */
     public static DirEntryChangedStruct read(long handle) {
-        ByteBuffer b = handle == 0 ? null : newDirectByteBuffer(handle, DirEntryChangedStructLayout.SIZE);
-        return b == null ? null : new DirEntryChangedStruct(b.order(ByteOrder.nativeOrder()));
+        ByteBuffer b = StructChain.view(DirEntryChangedStruct::newDirectByteBuffer, handle, DirEntryChangedStructLayout.SIZE);
+        return b == null ? null : new DirEntryChangedStruct(b);
     }
 
     @Override

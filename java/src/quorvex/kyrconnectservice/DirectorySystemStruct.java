@@ -1,7 +1,6 @@
 package quorvex.kyrconnectservice;
 
 import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
 
 /** The codec's directory subsystem, read once from the native structure. */
 public final class DirectorySystemStruct {
@@ -43,7 +42,7 @@ public final class DirectorySystemStruct {
      * @return the subsystem, or null when the handle names nothing
      */
     public static DirectorySystemStruct read(long handle) {
-        ByteBuffer b = handle == 0 ? null : newDirectByteBuffer(handle, DirectorySystemStructLayout.SIZE);
-        return b == null ? null : new DirectorySystemStruct(b.order(ByteOrder.nativeOrder()));
+        ByteBuffer b = StructChain.view(DirectorySystemStruct::newDirectByteBuffer, handle, DirectorySystemStructLayout.SIZE);
+        return b == null ? null : new DirectorySystemStruct(b);
     }
 }

@@ -2,7 +2,6 @@ package quorvex.kyrconnectservice;
 
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
-import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.List;
@@ -145,7 +144,7 @@ public final class KyrDirEntryStruct {
     }
 
     static String text(ByteBuffer b, int offset, int length) {
-        return SettingsStruct.text(b, offset, length);
+        return StructChain.text(b, offset, length);
     }
 
     /**
@@ -157,11 +156,6 @@ public final class KyrDirEntryStruct {
      */
     public static native ByteBuffer newDirectByteBuffer(long handle, long capacity);
 
-    private static ByteBuffer view(long handle) {
-        ByteBuffer b = handle == 0 ? null : newDirectByteBuffer(handle, KyrDirEntryStructLayout.SIZE);
-        return b == null ? null : b.order(ByteOrder.nativeOrder());
-    }
-
     /**
      * Reads one entry; it stays native until released.
      *
@@ -169,7 +163,7 @@ public final class KyrDirEntryStruct {
      * @return the entry, or null when the handle names nothing
      */
     public static KyrDirEntryStruct read(long handle) {
-        ByteBuffer b = view(handle);
+        ByteBuffer b = StructChain.view(KyrDirEntryStruct::newDirectByteBuffer, handle, KyrDirEntryStructLayout.SIZE);
         return b == null ? null : new KyrDirEntryStruct(b);
     }
 
@@ -180,17 +174,8 @@ public final class KyrDirEntryStruct {
      * @return the entries
      */
     public static List<KyrDirEntryStruct> readList(long head) {
-        List<KyrDirEntryStruct> out = new ArrayList<>();
-        int limit = 100_000;
-        for (long h = head; h != 0 && limit-- > 0; ) {
-            ByteBuffer b = view(h);
-            if (b == null) {
-                break;
-            }
-            out.add(new KyrDirEntryStruct(b));
-            h = b.getInt(KyrDirEntryStructLayout.NEXT_OFFSET);
-        }
-        return out;
+        return StructChain.read(head, KyrDirEntryStructLayout.SIZE, KyrDirEntryStruct::newDirectByteBuffer,
+                KyrDirEntryStruct::new);
     }
 
     /**
@@ -210,26 +195,13 @@ public final class KyrDirEntryStruct {
                                     String lastName) {
         ByteBuffer b = ByteBuffer.allocateDirect(KyrDirEntryStructLayout.SIZE).order(ByteOrder.nativeOrder());
         b.putInt(KyrDirEntryStructLayout.ENTRY_TYPE_OFFSET, entryType);
-        putText(b, KyrDirEntryStructLayout.ID_OFFSET, KyrDirEntryStructLayout.ID_LENGTH, id);
-        putText(b, KyrDirEntryStructLayout.DISPLAY_NAME_OFFSET, KyrDirEntryStructLayout.DISPLAY_NAME_LENGTH,
+        DirAddressListStruct.putText(b, KyrDirEntryStructLayout.ID_OFFSET, KyrDirEntryStructLayout.ID_LENGTH, id);
+        DirAddressListStruct.putText(b, KyrDirEntryStructLayout.DISPLAY_NAME_OFFSET, KyrDirEntryStructLayout.DISPLAY_NAME_LENGTH,
                 displayName);
-        putText(b, KyrDirEntryStructLayout.FULL_NAME_OFFSET, KyrDirEntryStructLayout.FULL_NAME_LENGTH, fullName);
-        putText(b, KyrDirEntryStructLayout.FIRST_NAME_OFFSET, KyrDirEntryStructLayout.FIRST_NAME_LENGTH, firstName);
-        putText(b, KyrDirEntryStructLayout.LAST_NAME_OFFSET, KyrDirEntryStructLayout.LAST_NAME_LENGTH, lastName);
+        DirAddressListStruct.putText(b, KyrDirEntryStructLayout.FULL_NAME_OFFSET, KyrDirEntryStructLayout.FULL_NAME_LENGTH, fullName);
+        DirAddressListStruct.putText(b, KyrDirEntryStructLayout.FIRST_NAME_OFFSET, KyrDirEntryStructLayout.FIRST_NAME_LENGTH, firstName);
+        DirAddressListStruct.putText(b, KyrDirEntryStructLayout.LAST_NAME_OFFSET, KyrDirEntryStructLayout.LAST_NAME_LENGTH, lastName);
         return b;
-    }
-
-    /** Writes text, cut at a character boundary to fit with its terminator. */
-    static void putText(ByteBuffer b, int offset, int length, String text) {
-        byte[] bytes = (text == null ? "" : text).getBytes(StandardCharsets.UTF_8);
-        int n = Math.min(bytes.length, length - 1);
-        while (n > 0 && n < bytes.length && (bytes[n] & 0xC0) == 0x80) {
-            n--;
-        }
-        for (int i = 0; i < n; i++) {
-            b.put(offset + i, bytes[i]);
-        }
-        b.put(offset + n, (byte) 0);
     }
 
     /** @return true for a group entry */

@@ -1,8 +1,6 @@
 package quorvex.kyrconnectservice;
 
 import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
-import java.util.ArrayList;
 import java.util.List;
 
 /** One directory server of the codec, read once from a native node. */
@@ -86,7 +84,7 @@ public final class KyrDirServerStruct {
     }
 
     private static String text(ByteBuffer b, int offset, int length) {
-        return SettingsStruct.text(b, offset, length);
+        return StructChain.text(b, offset, length);
     }
 
     /**
@@ -98,11 +96,6 @@ public final class KyrDirServerStruct {
      */
     public static native ByteBuffer newDirectByteBuffer(long handle, long capacity);
 
-    private static ByteBuffer view(long handle) {
-        ByteBuffer b = handle == 0 ? null : newDirectByteBuffer(handle, KyrDirServerStructLayout.SIZE);
-        return b == null ? null : b.order(ByteOrder.nativeOrder());
-    }
-
     /**
      * Reads one node (for example the node of a server event); it stays
      * native until its list is released.
@@ -111,7 +104,7 @@ public final class KyrDirServerStruct {
      * @return the server, or null when the handle names nothing
      */
     public static KyrDirServerStruct read(long handle) {
-        ByteBuffer b = view(handle);
+        ByteBuffer b = StructChain.view(KyrDirServerStruct::newDirectByteBuffer, handle, KyrDirServerStructLayout.SIZE);
         return b == null ? null : new KyrDirServerStruct(b);
     }
 
@@ -122,17 +115,8 @@ public final class KyrDirServerStruct {
      * @return the servers
      */
     public static List<KyrDirServerStruct> readList(long head) {
-        List<KyrDirServerStruct> out = new ArrayList<>();
-        int limit = 100_000;
-        for (long h = head; h != 0 && limit-- > 0; ) {
-            ByteBuffer b = view(h);
-            if (b == null) {
-                break;
-            }
-            out.add(new KyrDirServerStruct(b));
-            h = b.getInt(KyrDirServerStructLayout.NEXT_OFFSET);
-        }
-        return out;
+        return StructChain.read(head, KyrDirServerStructLayout.SIZE, KyrDirServerStruct::newDirectByteBuffer,
+                KyrDirServerStruct::new);
     }
 
     /** @return true when the server is switched on and online */
