@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec_sim.h"
@@ -379,6 +380,23 @@ TEST_F(DirectoryTest, LocalLoggingIsQuietDuringASearchAndRestoredAfter) {
     release_all(p);
   }
   csLogLocalEnable(0);
+}
+
+TEST_F(DirectoryTest, ConcurrentSearchesPutLoggingBackOnlyWhenTheLastEnds) {
+  csLogLocalEnable(1);
+  auto f = filter();
+  Pages a, b;
+  std::thread t([&] { EXPECT_EQ(DirectorySearch("local-1", f.get(), 0, 0, 3, collect, &b), KYR_DIR_SEARCH_COMPLETE); });
+  EXPECT_EQ(DirectorySearch("ldap-1", f.get(), 0, 0, 3, collect, &a), KYR_DIR_SEARCH_COMPLETE);
+  t.join();
+  EXPECT_EQ(a.ids.size(), 100u);
+  EXPECT_EQ(b.ids.size(), 121u);
+  EXPECT_FALSE(a.logOnDuring);
+  EXPECT_FALSE(b.logOnDuring);
+  EXPECT_TRUE(ccom_debug_on());
+  csLogLocalEnable(0);
+  release_all(a);
+  release_all(b);
 }
 
 // ---- entries ----

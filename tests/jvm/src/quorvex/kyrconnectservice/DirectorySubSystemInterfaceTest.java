@@ -179,6 +179,41 @@ public class DirectorySubSystemInterfaceTest {
     }
 
     @Test
+    public void twoSearchesOnTwoThreadsKeepTheirOwnPages() throws Exception {
+        Recording other = new Recording();
+        DirectorySubSystemInterface.SearchParams a =
+                new DirectorySubSystemInterface.SearchParams("ldap-1", -1, 0, 7, null);
+        DirectorySubSystemInterface.SearchParams b =
+                new DirectorySubSystemInterface.SearchParams("local-1", -1, 0, 5, null);
+        Thread t = new Thread(() -> other.search(b, anyFilter()), "second-search");
+        t.start();
+        dir.search(a, anyFilter());
+        t.join(WAIT);
+        assertFalse(t.isAlive());
+        assertEquals(100, dir.entries.size());
+        assertEquals(121, other.entries.size());
+        for (KyrDirEntryStruct e : dir.entries) {
+            assertTrue(e.id, e.id.startsWith("ldap-1:"));
+        }
+        for (KyrDirEntryStruct e : other.entries) {
+            assertTrue(e.id, e.id.startsWith("local-1:"));
+        }
+        for (DirectorySubSystemInterface.SearchParams p : dir.params) {
+            assertSame(a, p);
+        }
+        for (DirectorySubSystemInterface.SearchParams p : other.params) {
+            assertSame(b, p);
+        }
+        List<Object> done = new ArrayList<>();
+        for (int i = 0; i < 2; i++) {
+            Ev e = next(WAIT, null, KyrEvents.EVENT_DIR_SEARCH_DONE);
+            assertNotNull(e);
+            done.add(e.obj);
+        }
+        assertTrue(done.contains(a) && done.contains(b));
+    }
+
+    @Test
     public void aSearchWithAListenerGetsThePagesAsObjects() throws Exception {
         List<String> names = new ArrayList<>();
         List<Integer> sizes = new ArrayList<>();
