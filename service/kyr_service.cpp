@@ -770,6 +770,7 @@ extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeConnect(J
   }
   g_server_instance = handle;
   kyr_cache_clear_all();
+  DirectoryForgetServers();
 
   const int rc = csAuth(handle, serial_copy);
   if (rc == 0) {
