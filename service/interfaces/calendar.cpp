@@ -23,6 +23,12 @@
 #define KYR_CAL_CHECK_MEETING(t, n, c, a, ...) KYR_CAL_CHECK_ROW(CalendarMeetingInfoStruct, CSCalMeeting, n)
 CS_FIELDS_CalSrvr(KYR_CAL_CHECK_SRVR)
 CS_FIELDS_CalMeeting(KYR_CAL_CHECK_MEETING)
+/* The calendar record is posted as it is (no link word). */
+#define KYR_CAL_CHECK_CAL(t, n, c, a, ...) \
+  static_assert(offsetof(CalendarStruct, n) == offsetof(CSCal, n), "CalendarStruct." #n " must match the record");
+CS_FIELDS_Cal(KYR_CAL_CHECK_CAL)
+static_assert(sizeof(CSCal) == sizeof(CalendarStruct), "CalendarStruct is the record");
+#undef KYR_CAL_CHECK_CAL
 static_assert(sizeof(CSCalSrvr) + 4 == sizeof(CalendarServerInfoStruct), "server node is link + record");
 static_assert(sizeof(CSCalMeeting) + 4 == sizeof(CalendarMeetingInfoStruct), "meeting node is link + record");
 #undef KYR_CAL_CHECK_ROW

@@ -166,21 +166,20 @@ public class CalendarSubSystemInterfaceTest {
         AtomicInteger during = new AtomicInteger(-1);
         s.during = e -> {
             if (e.code == KyrEvents.EVENT_CAL_CHANGED && e.value2 == 0x11) {
-                ByteBuffer b = CalendarServerInfoStruct.newDirectByteBuffer(e.value1, 16);
-                during.set(b == null ? -2 : b.order(java.nio.ByteOrder.nativeOrder()).getInt(8));
+                int[] c = CalendarSubSystemInterface.readEventCalendar(e.value1);
+                during.set(c == null ? -2 : c[0] * 10 + c[1]);
             }
         };
         assertEquals(1, s.sim.notify("csCalChangedCB", 0x11, 0));
         Recorder.Event e = s.next(KyrEvents.EVENT_CAL_CHANGED, x -> x.value2 == 0x11, MediaSession.WAIT);
         assertNotNull(e);
-        assertEquals("maxSrvrs of the calendar record", 1, during.get());
+        assertEquals("maxSrvrs and numSrvrs of the calendar record", 11, during.get());
         // The listener returned a moment before the library lets go of the record.
         long end = System.currentTimeMillis() + MediaSession.WAIT;
-        while (CalendarServerInfoStruct.newDirectByteBuffer(e.value1, 16) != null
-                && System.currentTimeMillis() < end) {
+        while (CalendarSubSystemInterface.readEventCalendar(e.value1) != null && System.currentTimeMillis() < end) {
             Thread.sleep(5);
         }
-        assertNull("gone after the event", CalendarServerInfoStruct.newDirectByteBuffer(e.value1, 16));
+        assertNull("gone after the event", CalendarSubSystemInterface.readEventCalendar(e.value1));
         assertFalse(e.value1 == 0);
     }
 }
