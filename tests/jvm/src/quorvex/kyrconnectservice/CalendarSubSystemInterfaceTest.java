@@ -12,26 +12,32 @@ import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.atomic.AtomicInteger;
 
-import org.junit.After;
+import org.junit.AfterClass;
 import org.junit.Before;
+import org.junit.BeforeClass;
 import org.junit.Test;
 
 /** The calendar interface on a real JVM against the codec simulator. */
 public class CalendarSubSystemInterfaceTest {
-    private MediaSession s;
-    private CalendarSubSystemInterface cal;
+    private static MediaSession s;
+    private static CalendarSubSystemInterface cal;
 
-    @Before
-    public void setUp() throws Exception {
-        s = new MediaSession();
+    @BeforeClass
+    public static void connect() throws Exception {
+        s = new MediaSession("CalSrvr");
         cal = new CalendarSubSystemInterface(s.svc);
     }
 
-    @After
-    public void tearDown() {
+    @AfterClass
+    public static void disconnect() {
         if (s != null) {
             s.close();
         }
+    }
+
+    @Before
+    public void reset() throws Exception {
+        s.reset();
     }
 
     @Test

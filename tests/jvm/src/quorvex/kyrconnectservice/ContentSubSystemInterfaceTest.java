@@ -10,26 +10,32 @@ import static org.junit.Assert.assertTrue;
 import java.nio.ByteBuffer;
 import java.util.List;
 
-import org.junit.After;
+import org.junit.AfterClass;
 import org.junit.Before;
+import org.junit.BeforeClass;
 import org.junit.Test;
 
 /** The camera interface on a real JVM against the codec simulator. */
 public class ContentSubSystemInterfaceTest {
-    private MediaSession s;
-    private ContentSubSystemInterface cams;
+    private static MediaSession s;
+    private static ContentSubSystemInterface cams;
 
-    @Before
-    public void setUp() throws Exception {
-        s = new MediaSession();
+    @BeforeClass
+    public static void connect() throws Exception {
+        s = new MediaSession("CamSubsys", "Camera", "Preset", "CameraFarGroup");
         cams = new ContentSubSystemInterface(s.svc);
     }
 
-    @After
-    public void tearDown() {
+    @AfterClass
+    public static void disconnect() {
         if (s != null) {
             s.close();
         }
+    }
+
+    @Before
+    public void reset() throws Exception {
+        s.reset();
     }
 
     private List<String> moves() throws Exception {

@@ -5,7 +5,9 @@ import static org.junit.Assert.assertTrue;
 
 import java.io.IOException;
 import java.util.ArrayList;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
 import java.util.concurrent.LinkedBlockingQueue;
 import java.util.concurrent.TimeUnit;
 import java.util.function.Consumer;
@@ -14,6 +16,9 @@ import java.util.function.Consumer;
  * A service connected to the codec simulator for the calendar, camera and
  * video tests, with every event recorded and an optional hook that runs
  * while an event is being delivered (when its native records are valid).
+ * One session serves a whole test class: {@link #reset} puts the records a
+ * test may change back as they were, drains what is still on its way and
+ * clears the simulator's request log and injected errors.
  */
 final class MediaSession implements KyrConnectService.EventListener, AutoCloseable {
     static final String SERIAL = "KYR-JVM-MEDIA";
@@ -23,19 +28,46 @@ final class MediaSession implements KyrConnectService.EventListener, AutoCloseab
     final KyrConnectService svc;
     private final LinkedBlockingQueue<Recorder.Event> events = new LinkedBlockingQueue<>();
     volatile Consumer<Recorder.Event> during;
+    private final Map<String, String> saved = new LinkedHashMap<>();
 
-    MediaSession() throws Exception {
+    /**
+     * Connects and remembers every record of the given kinds as it is now,
+     * for {@link #reset} to restore.
+     */
+    MediaSession(String... kinds) throws Exception {
         sim = SimProcess.start("--serial", SERIAL);
         svc = new KyrConnectService(this);
         assertEquals(0, svc.setup());
-        assertEquals(0, svc.connect(sim.address(), SERIAL, "1.0.0", "1.0.0", "99.0.0"));
-        Recorder.Event e = next(KyrEvents.EVENT_CONNECT_STATE_CHANGED, WAIT);
-        while (e != null && e.value1 != KyrEvents.KYR_Connect_Connected) {
-            e = next(KyrEvents.EVENT_CONNECT_STATE_CHANGED, WAIT);
+        connect();
+        for (String kind : kinds) {
+            for (long h : handles(kind)) {
+                saved.put(kind + " " + h, sim.record(kind, h));
+            }
         }
-        assertTrue("connected", e != null);
+    }
+
+    private void connect() throws Exception {
+        sim.command("clear-requests");
+        assertEquals(0, svc.connect(sim.address(), SERIAL, "1.0.0", "1.0.0", "99.0.0"));
+        assertTrue("connected", next(KyrEvents.EVENT_CONNECT_STATE_CHANGED,
+                e -> e.value1 == KyrEvents.KYR_Connect_Connected, WAIT) != null);
         // Let the post-connect fetches finish so request counts start clean.
         assertTrue(sim.awaitCount("csDirGet", 1, WAIT));
+    }
+
+    /** Before each test: connected, remembered records restored, nothing pending, empty request log. */
+    void reset() throws Exception {
+        during = null;
+        if (svc.getConnectionState() != KyrEvents.KYR_Connect_Connected) {
+            connect();
+        }
+        for (Map.Entry<String, String> e : saved.entrySet()) {
+            String[] kh = e.getKey().split(" ");
+            sim.merge(kh[0], Long.parseLong(kh[1]), e.getValue());
+        }
+        sim.command("clear-errors");
+        flush();
+        sim.command("clear-requests");
         events.clear();
     }
 

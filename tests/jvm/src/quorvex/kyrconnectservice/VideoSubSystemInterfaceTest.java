@@ -7,26 +7,32 @@ import static org.junit.Assert.assertTrue;
 import java.util.ArrayList;
 import java.util.List;
 
-import org.junit.After;
+import org.junit.AfterClass;
 import org.junit.Before;
+import org.junit.BeforeClass;
 import org.junit.Test;
 
 /** The video interface on a real JVM against the codec simulator. */
 public class VideoSubSystemInterfaceTest {
-    private MediaSession s;
-    private VideoSubSystemInterface video;
+    private static MediaSession s;
+    private static VideoSubSystemInterface video;
 
-    @Before
-    public void setUp() throws Exception {
-        s = new MediaSession();
+    @BeforeClass
+    public static void connect() throws Exception {
+        s = new MediaSession("VideoOut", "VideoOutLayout", "VideoOutLayoutCap");
         video = new VideoSubSystemInterface(s.svc);
     }
 
-    @After
-    public void tearDown() {
+    @AfterClass
+    public static void disconnect() {
         if (s != null) {
             s.close();
         }
+    }
+
+    @Before
+    public void reset() throws Exception {
+        s.reset();
     }
 
     /** The video events posted before a marker notification pushed now. */
