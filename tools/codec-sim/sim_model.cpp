@@ -1347,7 +1347,8 @@ const op_row kOps[] = {
     {"csTermSendFlash", act_term_keys, "Term", "pTermHandle", nullptr, nullptr},
     {"csTermSendKeystring", act_term_keys, "Term", "pTermHandle", nullptr, nullptr},
     // lists and searches: kind, server key, count key, capacity
-    {"csCalSrvrListStart", list_start, "CalMeeting", "pCalSrvrHandle", "totalMeetings", nullptr},
+    // (the calendar's "totalMeetings" is the page size the client reads with, not a cap)
+    {"csCalSrvrListStart", list_start, "CalMeeting", "pCalSrvrHandle", nullptr, nullptr},
     {"csCalSrvrListStop", list_stop, "CalMeeting", nullptr, nullptr, nullptr},
     {"csCalListGet", list_get, "CalMeeting", "pCalSrvrHandle", "numMeetings", "64"},
     {"csCalMeetingGet", search_get, "CalMeeting", "pCalSrvrHandle", "id", "id"},
