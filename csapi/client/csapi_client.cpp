@@ -259,6 +259,9 @@ int call_impl(unsigned int instance, ccom_msg_t *msg, int timeout) {
   ccom_client_t *conn = s.conn;
   pthread_mutex_unlock(&s.rspMutex);
 
+  /* From inside a callback: the reader thread must not wait for this
+   * thread's notifications while it carries our answer. */
+  csapi_detail::callback_thread_calling(true);
   int sent = ccom_client_send(conn, msg);
   msg->data[0] = '\0';
   msg->len = 0;
@@ -293,6 +296,7 @@ int call_impl(unsigned int instance, ccom_msg_t *msg, int timeout) {
   }
   pthread_mutex_unlock(&s.rspMutex);
   pthread_cond_destroy(&w.cond);
+  csapi_detail::callback_thread_calling(false);
 
   if (w.done < 0) return w.done;
   if (w.done == 0) return rc;
