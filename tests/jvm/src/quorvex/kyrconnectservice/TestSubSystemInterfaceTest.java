@@ -61,6 +61,30 @@ public class TestSubSystemInterfaceTest {
         return out;
     }
 
+    /** Events with one of the codes, collected until n arrived or ms passed. */
+    private List<Recorder.Event> events(int n, long ms, int... codes) throws InterruptedException {
+        List<Recorder.Event> out = new ArrayList<>();
+        long end = System.currentTimeMillis() + ms;
+        while (out.size() < n && System.currentTimeMillis() < end) {
+            for (Recorder.Event e : rec.drain(20)) {
+                for (int c : codes) {
+                    if (e.code == c) {
+                        out.add(e);
+                    }
+                }
+            }
+        }
+        return out;
+    }
+
+    private static String codes(List<Recorder.Event> events) {
+        StringBuilder b = new StringBuilder();
+        for (Recorder.Event e : events) {
+            b.append(KyrEvents.eventName(e.code)).append('(').append(e.value1).append(") ");
+        }
+        return b.toString().trim();
+    }
+
     @Test
     public void delaysAreKeptAndLaterEntriesDoNotHoldUpEarlierOnes() throws Exception {
         long t0 = System.nanoTime();
@@ -76,7 +100,11 @@ public class TestSubSystemInterfaceTest {
         for (TestSubSystemInterface.Delivery x : d) {
             assertEquals(TestSubSystemInterface.TYPE_AUDIO, x.type);
             assertEquals(0x10, x.flags);
+            assertEquals("the worker's audio callback is reached", 1, x.callbacks);
         }
+        // Java hears of both, in delivery order.
+        List<Recorder.Event> ev = events(2, WAIT, KyrEvents.EVENT_AUDIO_VOLUME_CHANGED);
+        assertEquals(codes(ev), "EVENT_AUDIO_VOLUME_CHANGED(41) EVENT_AUDIO_VOLUME_CHANGED(40)", codes(ev));
     }
 
     @Test
@@ -125,11 +153,20 @@ public class TestSubSystemInterfaceTest {
             assertEquals("entry " + i, want[i][0], d.get(i).type);
             assertEquals("entry " + i, want[i][1], d.get(i).flags);
         }
-        // Whatever reached Java came in the same order as the deliveries and
-        // on one thread.
-        List<Recorder.Event> events = rec.drain(200);
-        for (Recorder.Event e : events) {
-            assertEquals(events.get(0).thread, e.thread);
+        // Java sees the call ring, the video follow, the conference, the
+        // call become active and the far cameras arrive, on one thread.
+        List<Recorder.Event> ev = events(11, WAIT, KyrEvents.EVENT_COMM_CALL_STATE_CHANGED,
+                KyrEvents.EVENT_VIDEO_ENDPOINT_TYPE, KyrEvents.EVENT_COMM_CONFERENCE_CHANGED,
+                KyrEvents.EVENT_CAMERA_FAR_GROUP_ADDED, KyrEvents.EVENT_CAMERA_ADDED);
+        assertEquals(codes(ev), 11, ev.size());
+        assertEquals("EVENT_COMM_CALL_STATE_CHANGED(4) EVENT_VIDEO_ENDPOINT_TYPE(" + ev.get(1).value1 + ") "
+                + "EVENT_VIDEO_ENDPOINT_TYPE(" + ev.get(1).value1 + ") EVENT_COMM_CONFERENCE_CHANGED("
+                + ev.get(3).value1 + ") EVENT_VIDEO_ENDPOINT_TYPE(" + ev.get(1).value1 + ") "
+                + "EVENT_COMM_CALL_STATE_CHANGED(5) EVENT_CAMERA_FAR_GROUP_ADDED(1) "
+                + "EVENT_COMM_CALL_STATE_CHANGED(0) EVENT_CAMERA_ADDED(1) EVENT_CAMERA_ADDED(1) "
+                + "EVENT_CAMERA_ADDED(1)", codes(ev));
+        for (Recorder.Event e : ev) {
+            assertEquals(ev.get(0).thread, e.thread);
         }
     }
 
