@@ -19,6 +19,7 @@
 #include "csapi/client/csapi_rpc.h"
 #include "platform/jni_util.h"
 #include "platform/kyr_log.h"
+#include "service/interfaces/directory.h"
 #include "service/kvel.h"
 #include "service/kyr_cache.h"
 #include "service/kyr_handles.h"
@@ -228,13 +229,15 @@ void *eventLoop(void *) {
 /* Fetches into a heap copy (records can be large for a thread stack), then
  * publishes it under the kind's lock; nothing is held across the call. */
 template <typename T>
-void fetch_into_cache(int (*get)(T *, int), void (*store)(const T *), int instance, const char *what) {
+bool fetch_into_cache(int (*get)(T *, int), void (*store)(const T *), int instance, const char *what) {
   std::unique_ptr<T> rec(new (std::nothrow) T());
-  if (!rec) return;
-  if (get(rec.get(), instance) == 0)
+  if (!rec) return false;
+  if (get(rec.get(), instance) == 0) {
     store(rec.get());
-  else
-    kyr_log_printf(KYR_LOG_ERROR, kTag, "connected: %s (error:NULL, %s)\n", what, csErrorString());
+    return true;
+  }
+  kyr_log_printf(KYR_LOG_ERROR, kTag, "connected: %s (error:NULL, %s)\n", what, csErrorString());
+  return false;
 }
 
 void *connected_func(void *arg) {
@@ -242,7 +245,7 @@ void *connected_func(void *arg) {
   const int instance = static_cast<int>(reinterpret_cast<intptr_t>(arg));
   fetch_into_cache<CSComm>(csCommGet, kyr_cache_comm_store, instance, "csCommGet");
   fetch_into_cache<CSAudio>(csAudioGet, kyr_cache_audio_store, instance, "csAudioGet");
-  fetch_into_cache<CSDir>(csDirGet, kyr_cache_dir_store, instance, "csDirGet");
+  if (fetch_into_cache<CSDir>(csDirGet, kyr_cache_dir_store, instance, "csDirGet")) getKnownDirectoryServers();
   return nullptr;
 }
 
@@ -294,6 +297,9 @@ void *native_workerLoop(void *arg) {
   pthread_cond_broadcast(&s_workerStartupCond);
   pthread_mutex_unlock(&s_workerStartupMutex);
 
+  /* Synthetic notifications of the test hooks reach these callbacks from
+   * their own thread. */
+  if (csCallbackShareThreadRegistry() != 0) kyr_log_printf(KYR_LOG_ERROR, kTag, "callback registry not shared\n");
   for (const HandlerRow *h = kWorkerHandlers; h->name; h++) {
     if (!h->func) {
       kyr_log_printf(KYR_LOG_WARN, kTag, "no callback linked in for %s\n", h->name);
@@ -319,6 +325,8 @@ void *native_workerLoop(void *arg) {
     pthread_mutex_unlock(&s_workerMutex);
   }
 
+  /* No synthetic delivery may still hold the cookie once it is dropped. */
+  csCallbackUnshareThreadRegistry();
   void (*onClosed)(void) = s_onWorkerClosed.load();
   if (onClosed) onClosed();
   cookie_drop(cookie);

@@ -9,6 +9,7 @@
 #include "csapi/client/cs_record_desc.inc"
 #include "csapi/client/cs_records.h"
 #include "csapi/client/csapi_rpc.h"
+#include "csapi/client/test/csapi_test.h"
 #include "ipc/libccom/ccom.h"
 
 namespace {
@@ -49,6 +50,7 @@ CS_NOTIFY_ALL(CS_NOTIFY_CHECK)
 
 int notify(const char *method, cs_kind kind, const char *param, int srvrInstance, ccom_msg_t *msg,
            const csCallbackEntry *callbacks) {
+  csapi_client_test_count(method);
   RpcReq req;
   cJSON *tree = nullptr;
   int rc = msg && msg->data ? parseRpcReqMsg(&req, &tree, msg->data) : -1;

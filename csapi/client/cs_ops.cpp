@@ -16,6 +16,7 @@
 #include "csapi/client/cs_ops_hooks.h"
 #include "csapi/client/csapi_client.h"
 #include "csapi/client/csapi_rpc.h"
+#include "csapi/client/test/csapi_test.h"
 #include "ipc/libccom/ccom.h"
 
 namespace {
@@ -262,6 +263,7 @@ int run_op(const Op &op, const OpArg *a) {
 }
 
 int exec(OpId id, const OpArg *a) {
+  csapi_client_test_count(kOps[id].name);
   int rc = run_op(kOps[id], a);
   csapi_err_set(rc);
   return rc;

@@ -18,11 +18,23 @@ namespace {
 
 /* ---- registries ---- */
 
+/* A registry's read position and what the writer needs to know about its
+ * reader are guarded by callbacks_mut; its name table by its own lock (the
+ * global one) or by belonging to one thread. */
 struct Registry {
   bool initialised;
+  bool shared;      /* other threads read it: changes take gSharedMut */
   bool synced;      /* has taken its first position in the ring */
   int32_t readPos;  /* next record to read */
   uint64_t readSeq; /* sequence number of that record */
+  /* Reader activity, for the writer's choice between waiting and
+   * overwriting. */
+  int64_t lastWaitNs;  /* when a thread last entered or left a wait on it */
+  int waiting;         /* threads inside a wait on it right now */
+  bool givenUp;        /* the writer's wait for it timed out since its last wait */
+  bool calling;        /* its processing thread is inside a synchronous call */
+  pthread_t waiter;    /* the thread that last waited on it */
+  Registry *prev, *next; /* synced registries, linked from gReaders */
   csHashTable table;
   csHashSlot slots[CSAPI_CALLBACK_HASH_SLOTS];
 };
@@ -32,6 +44,21 @@ pthread_mutex_t gCallbackHashTable_mut = PTHREAD_MUTEX_INITIALIZER;
 
 pthread_key_t gThreadRegistryKey;
 pthread_once_t gOnce = PTHREAD_ONCE_INIT;
+
+/* The one thread registry other threads may read (the service worker's).
+ * gSharedBusy counts readers running its callbacks; withdrawing it waits for
+ * them, so its owner can free what the callbacks use right after. */
+pthread_mutex_t gSharedMut = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t gSharedIdle = PTHREAD_COND_INITIALIZER;
+Registry *gShared = nullptr; /* guarded by gSharedMut */
+int gSharedBusy = 0;         /* guarded by gSharedMut */
+
+void unshare(Registry *reg) {
+  pthread_mutex_lock(&gSharedMut);
+  if (gShared == reg) gShared = nullptr;
+  while (gSharedBusy > 0) pthread_cond_wait(&gSharedIdle, &gSharedMut);
+  pthread_mutex_unlock(&gSharedMut);
+}
 
 /* ---- notification ring ---- */
 
@@ -44,7 +71,7 @@ pthread_once_t gOnce = PTHREAD_ONCE_INIT;
  * long enough to cover its own mark, and a reader that was waiting at the
  * old write position would then read message bytes as a length. Records
  * take at least 9 bytes, so fewer than 8192 are ever intact at once. */
-constexpr uint32_t kStartSlots = 8192;
+constexpr uint32_t kStartSlots = 131072;
 static_assert(CSAPI_NOTIFY_RING_LIMIT / 9 < kStartSlots, "start index too small");
 
 struct MsgQueue {
@@ -52,13 +79,26 @@ struct MsgQueue {
   int32_t tailPos;
   uint64_t writeSeq;
   uint64_t tailSeq;
+  uint64_t lost;           /* records readers lost to overruns, all readers */
+  int writersWaiting;      /* writers waiting for an active reader */
+  uint64_t wakeSeq;        /* they want a reader at or past this record */
   int32_t startOf[kStartSlots]; /* start offset of record seq, by seq % kStartSlots */
   unsigned char ring[CSAPI_NOTIFY_RING_SIZE];
 };
 
 MsgQueue callbacks_msgq;
 pthread_mutex_t callbacks_mut = PTHREAD_MUTEX_INITIALIZER;
-pthread_cond_t callbacks_cond;
+pthread_cond_t callbacks_cond; /* readers: a record was written */
+pthread_cond_t space_cond;     /* writers: a reader moved on */
+Registry *gReaders;            /* synced registries (callbacks_mut) */
+/* The registry this thread is dispatching from, if any. */
+thread_local Registry *t_dispatching;
+
+/* A reader counts as processing while it waited on the queue within this
+ * window; the writer waits for a processing reader at most kWaitBoundMs per
+ * message before it overwrites what that reader has not read. */
+int gActiveWindowMs = 1000;
+int gWaitBoundMs = 100;
 
 void free_registry_contents(Registry *reg) {
   if (!reg->initialised) return;
@@ -74,8 +114,41 @@ void free_registry_contents(Registry *reg) {
   reg->table.count = 0;
 }
 
+int64_t mono_ns() {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return (int64_t)t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+struct timespec mono_at(int64_t ns) {
+  struct timespec t;
+  t.tv_sec = (time_t)(ns / 1000000000LL);
+  t.tv_nsec = (long)(ns % 1000000000LL);
+  return t;
+}
+
+/* Wakes writers waiting for readers when this change may let them go on
+ * (callbacks_mut held). */
+void wake_writers() {
+  if (callbacks_msgq.writersWaiting > 0) pthread_cond_broadcast(&space_cond);
+}
+
+void unlink_reader(Registry *reg) {
+  pthread_mutex_lock(&callbacks_mut);
+  if (reg->synced) {
+    if (reg->prev) reg->prev->next = reg->next;
+    else gReaders = reg->next;
+    if (reg->next) reg->next->prev = reg->prev;
+    reg->synced = false;
+    wake_writers();
+  }
+  pthread_mutex_unlock(&callbacks_mut);
+}
+
 void thread_registry_destructor(void *p) {
   Registry *reg = static_cast<Registry *>(p);
+  unlink_reader(reg);
+  if (reg->shared) unshare(reg);
   free_registry_contents(reg);
   free(reg);
 }
@@ -86,6 +159,7 @@ void once_init() {
   pthread_condattr_init(&attr);
   pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
   pthread_cond_init(&callbacks_cond, &attr);
+  pthread_cond_init(&space_cond, &attr);
   pthread_condattr_destroy(&attr);
 }
 
@@ -106,7 +180,10 @@ Registry *obtain_registry(int global) {
   }
   if (global != 0) return nullptr;
   Registry *reg = static_cast<Registry *>(pthread_getspecific(gThreadRegistryKey));
-  if (reg) return reg;
+  if (reg) {
+    if (reg->shared) pthread_mutex_lock(&gSharedMut);
+    return reg;
+  }
   reg = static_cast<Registry *>(calloc(1, sizeof(Registry)));
   if (!reg) {
     csLog("callback", CS_LOG_ERR, "callback_add: ERROR, couldn't alloc local callback hashtable\n");
@@ -124,6 +201,7 @@ Registry *obtain_registry(int global) {
 
 void release_registry(Registry *reg) {
   if (reg == &gCallbackHashTable) pthread_mutex_unlock(&gCallbackHashTable_mut);
+  else if (reg->shared) pthread_mutex_unlock(&gSharedMut);
 }
 
 bool same_entry(const csCallbackEntry &e, csCallbackFunc func, uintptr_t ud, uintptr_t inst) {
@@ -151,14 +229,51 @@ void resync(Registry *reg) {
     reg->synced = true;
     reg->readSeq = q.tailSeq;
     reg->readPos = q.tailPos;
+    reg->prev = nullptr;
+    reg->next = gReaders;
+    if (gReaders) gReaders->prev = reg;
+    gReaders = reg;
     return;
   }
   if (reg->readSeq < q.tailSeq) {
+    q.lost += q.tailSeq - reg->readSeq;
     csLog("callback", CS_LOG_WARNING, "notification queue overran this reader, %llu notifications lost\n",
           (unsigned long long)(q.tailSeq - reg->readSeq));
     reg->readSeq = q.tailSeq;
     reg->readPos = q.tailPos;
   }
+}
+
+/* Marks a thread entering or leaving a wait on reg (callbacks_mut held). */
+void note_wait(Registry *reg, int delta) {
+  reg->waiting += delta;
+  reg->lastWaitNs = mono_ns();
+  reg->givenUp = false;
+  reg->waiter = pthread_self();
+}
+
+/* Whether reader r makes the writer wait before overwriting record seq: it
+ * still has that record to read and is processing (callbacks_mut held). A
+ * reader the writer already gave up on, one inside a synchronous call (the
+ * answer it waits for is behind this notification on the connection) and
+ * the posting thread's own do not count. */
+bool holds_up(const Registry *r, uint64_t seq, int64_t now) {
+  if (r->readSeq > seq || r->givenUp || r->calling) return false;
+  if (r->waiting == 0 && now - r->lastWaitNs >= (int64_t)gActiveWindowMs * 1000000LL) return false;
+  return !pthread_equal(r->waiter, pthread_self());
+}
+
+bool reader_needs(uint64_t seq, int64_t now) {
+  for (Registry *r = gReaders; r; r = r->next)
+    if (holds_up(r, seq, now)) return true;
+  return false;
+}
+
+/* The writer's wait timed out: it stops waiting for every reader that still
+ * holds it up, until that reader waits on the queue again. */
+void give_up_on_readers(uint64_t seq, int64_t now) {
+  for (Registry *r = gReaders; r; r = r->next)
+    if (holds_up(r, seq, now)) r->givenUp = true;
 }
 
 bool any_instance_connected() {
@@ -173,9 +288,32 @@ namespace csapi_detail {
 
 RingView ring_view() {
   pthread_mutex_lock(&callbacks_mut);
-  RingView v{callbacks_msgq.writePos, callbacks_msgq.tailPos, callbacks_msgq.writeSeq, callbacks_msgq.tailSeq};
+  const MsgQueue &q = callbacks_msgq;
+  RingView v{q.writePos, q.tailPos, q.writeSeq, q.tailSeq, q.lost};
   pthread_mutex_unlock(&callbacks_mut);
   return v;
+}
+
+void ring_set_patience(int activeWindowMs, int waitBoundMs) {
+  pthread_mutex_lock(&callbacks_mut);
+  gActiveWindowMs = activeWindowMs > 0 ? activeWindowMs : 1000;
+  gWaitBoundMs = waitBoundMs > 0 ? waitBoundMs : 100;
+  pthread_mutex_unlock(&callbacks_mut);
+}
+
+void callback_thread_calling(bool calling) {
+  /* The registry being dispatched, else the thread's own: a thread that
+   * processes between its calls reads nothing while it waits for one. */
+  Registry *reg = t_dispatching;
+  if (!reg) {
+    ensure_init();
+    reg = static_cast<Registry *>(pthread_getspecific(gThreadRegistryKey));
+  }
+  if (!reg) return;
+  pthread_mutex_lock(&callbacks_mut);
+  reg->calling = calling;
+  if (calling) wake_writers();
+  pthread_mutex_unlock(&callbacks_mut);
 }
 
 }  // namespace csapi_detail
@@ -301,18 +439,39 @@ int callback_postmsg(int instance, const char *method, ccom_msg_t *msg) {
   int32_t L = (int32_t)len;
   pthread_mutex_lock(&callbacks_mut);
   MsgQueue &q = callbacks_msgq;
-  int32_t w = q.writePos;
-  int32_t start = w;
-  bool wrap = w + L + 8 > CSAPI_NOTIFY_RING_LIMIT;
-  if (wrap) start = 0;
-  /* Retire, oldest first, every record the new bytes will cover. Records
-   * from the write position on are older than those before it, so on a wrap
-   * all of them go before any record at the start is touched. */
-  while (q.tailSeq < q.writeSeq) {
+  int64_t now = 0, deadline = 0;
+  int32_t w, start;
+  bool wrap;
+  for (;;) {
+    w = q.writePos;
+    start = w;
+    wrap = w + L + 8 > CSAPI_NOTIFY_RING_LIMIT;
+    if (wrap) start = 0;
+    /* Retire, oldest first, every record the new bytes will cover. Records
+     * from the write position on are older than those before it, so on a
+     * wrap all of them go before any record at the start is touched. */
+    if (q.tailSeq == q.writeSeq) break;
     int32_t p = q.tailPos;
     bool covered = wrap ? (p >= w || p < L + 8) : (p >= w && p < w + L + 8);
     if (!covered) break;
-    evict_oldest();
+    if (now == 0) {
+      now = mono_ns();
+      deadline = now + (int64_t)gWaitBoundMs * 1000000LL;
+    }
+    if (!reader_needs(q.tailSeq, now)) {
+      evict_oldest();
+      continue;
+    }
+    /* Wait until readers have taken an eighth of what is queued, so the
+     * writer is not woken for every single record. */
+    uint64_t want = q.tailSeq + 1 + (q.writeSeq - q.tailSeq) / 8;
+    if (q.writersWaiting == 0 || want < q.wakeSeq) q.wakeSeq = want;
+    q.writersWaiting++;
+    struct timespec until = mono_at(deadline);
+    int rc = pthread_cond_timedwait(&space_cond, &callbacks_mut, &until);
+    q.writersWaiting--;
+    now = mono_ns();
+    if (rc == ETIMEDOUT || now >= deadline) give_up_on_readers(q.tailSeq, now);
   }
   if (wrap) memset(q.ring + w, 0, 4);
   memcpy(q.ring + start, &L, 4);
@@ -327,58 +486,69 @@ int callback_postmsg(int instance, const char *method, ccom_msg_t *msg) {
   return 0;
 }
 
+namespace {
+
+/* Takes reg's next notification into msg, waiting up to timeoutMs. */
+int wait_on(Registry *reg, int *instance, ccom_msg_t *msg, int timeoutMs) {
+  if (timeoutMs < 0) timeoutMs = 0;
+  struct timespec deadline = mono_at(mono_ns() + (int64_t)timeoutMs * 1000000LL);
+  pthread_mutex_lock(&callbacks_mut);
+  MsgQueue &q = callbacks_msgq;
+  note_wait(reg, 1);
+  int rc = 0;
+  for (;;) {
+    resync(reg);
+    if (reg->readSeq != q.writeSeq) break;
+    if (pthread_cond_timedwait(&callbacks_cond, &callbacks_mut, &deadline) == ETIMEDOUT) {
+      resync(reg);
+      if (reg->readSeq == q.writeSeq) rc = CSAPI_ERR_TIMEOUT;
+      break;
+    }
+  }
+  if (rc == 0) {
+    int32_t pos = q.startOf[reg->readSeq % kStartSlots];
+    int32_t L = ring_len_at(pos);
+    if (ccom_msg_memcpy(msg, q.ring + pos + 4, (uint32_t)L)) {
+      msg->data[L] = '\0';
+      *instance = q.ring[pos + 4 + L];
+    } else {
+      csLog("callback", CS_LOG_ERR, "no room for a notification of %d bytes, dropped\n", L);
+      rc = CSAPI_ERR_OUT_OF_RESOURCES;
+    }
+    reg->readPos = pos + L + 8;
+    reg->readSeq++;
+  }
+  note_wait(reg, -1);
+  if (q.writersWaiting > 0 && reg->readSeq >= q.wakeSeq) pthread_cond_broadcast(&space_cond);
+  pthread_mutex_unlock(&callbacks_mut);
+  return rc;
+}
+
+}  // namespace
+
 int callback_waitmsg(int *instance, ccom_msg_t *msg, int timeoutMs, int global) {
   if (!instance || !msg) return -1;
   Registry *reg = obtain_registry(global);
   if (!reg) return -10;
   release_registry(reg);
-  if (timeoutMs < 0) timeoutMs = 0;
-  struct timespec deadline;
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += timeoutMs / 1000;
-  deadline.tv_nsec += (long)(timeoutMs % 1000) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec++;
-    deadline.tv_nsec -= 1000000000L;
-  }
-  pthread_mutex_lock(&callbacks_mut);
-  MsgQueue &q = callbacks_msgq;
-  for (;;) {
-    resync(reg);
-    if (reg->readSeq != q.writeSeq) break;
-    int rc = pthread_cond_timedwait(&callbacks_cond, &callbacks_mut, &deadline);
-    if (rc == ETIMEDOUT) {
-      resync(reg);
-      if (reg->readSeq != q.writeSeq) break;
-      pthread_mutex_unlock(&callbacks_mut);
-      return CSAPI_ERR_TIMEOUT;
-    }
-  }
-  int32_t pos = q.startOf[reg->readSeq % kStartSlots];
-  int32_t L = ring_len_at(pos);
-  int rc = 0;
-  if (ccom_msg_memcpy(msg, q.ring + pos + 4, (uint32_t)L)) {
-    msg->data[L] = '\0';
-    *instance = q.ring[pos + 4 + L];
-  } else {
-    csLog("callback", CS_LOG_ERR, "no room for a notification of %d bytes, dropped\n", L);
-    rc = CSAPI_ERR_OUT_OF_RESOURCES;
-  }
-  reg->readPos = pos + L + 8;
-  reg->readSeq++;
-  pthread_mutex_unlock(&callbacks_mut);
-  return rc;
+  return wait_on(reg, instance, msg, timeoutMs);
 }
 
 int csapi_client_process_callbacks(int timeoutMs, int global) {
   if (!any_instance_connected()) return CSAPI_ERR_NO_CONNECT;
+  Registry *reg = obtain_registry(global);
+  if (!reg) return -10;
+  release_registry(reg);
   ccom_msg_t *buf = ccom_client_msg_alloc();
   if (!buf) return CSAPI_ERR_OUT_OF_RESOURCES;
   int dispatched = 0;
   int rc;
+  /* Callbacks may process again (nested): keep the outer registry. */
+  Registry *outer = t_dispatching;
+  t_dispatching = reg;
   for (;;) {
     int instance = -1;
-    rc = callback_waitmsg(&instance, buf, timeoutMs, global);
+    rc = wait_on(reg, &instance, buf, timeoutMs);
     if (rc != 0) break;
     if (csapi_client_get_state(instance) != CLIENT_STATE_READY || buf->len == 0) continue;
     csapi_detail::TopScan scan;
@@ -403,10 +573,47 @@ int csapi_client_process_callbacks(int timeoutMs, int global) {
     (void)handler(instance, buf, callbacks);
     dispatched++;
   }
+  t_dispatching = outer;
   ccom_client_msg_free(buf);
   if (dispatched > 0) return dispatched;
   if (rc == CSAPI_ERR_TIMEOUT) return timeoutMs == 0 ? 0 : CSAPI_ERR_TIMEOUT;
   return rc;
+}
+
+int csCallbackShareThreadRegistry(void) {
+  Registry *reg = obtain_registry(0);
+  if (!reg) return -1;
+  release_registry(reg);
+  pthread_mutex_lock(&gSharedMut);
+  reg->shared = true;
+  gShared = reg;
+  pthread_mutex_unlock(&gSharedMut);
+  return 0;
+}
+
+void csCallbackUnshareThreadRegistry(void) {
+  ensure_init();
+  Registry *reg = static_cast<Registry *>(pthread_getspecific(gThreadRegistryKey));
+  if (reg && reg->shared) unshare(reg);
+}
+
+int callback_run_shared(const char *name, void (*fn)(const csCallbackEntry *table, void *ctx), void *ctx) {
+  if (!name || !fn) return -1;
+  csCallbackEntry table[CS_CALLBACK_TABLE_ENTRIES];
+  pthread_mutex_lock(&gSharedMut);
+  const csCallbackEntry *found =
+      gShared ? static_cast<const csCallbackEntry *>(HashLookup(&gShared->table, name, 0)) : nullptr;
+  if (found) {
+    memcpy(table, found, sizeof table);
+    gSharedBusy++;
+  }
+  pthread_mutex_unlock(&gSharedMut);
+  if (!found) return -1;
+  fn(table, ctx);
+  pthread_mutex_lock(&gSharedMut);
+  if (--gSharedBusy == 0) pthread_cond_broadcast(&gSharedIdle);
+  pthread_mutex_unlock(&gSharedMut);
+  return 0;
 }
 
 int csapi_client_callback_add(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined, int global) {

@@ -5,7 +5,26 @@
  * may process. csCallbackAdd/Delete/Process use the calling thread's own
  * registry, which only that thread sees; the csGlobal* variants share one
  * locked registry. Callbacks run on the processing thread, inside
- * csCallbackProcess, and may add or remove callbacks. */
+ * csCallbackProcess, and may add or remove callbacks.
+ *
+ * Delivery: every registry that processes reads every notification, in the
+ * order the connections received them, each message whole. The queue is a
+ * preallocated ring of CSAPI_NOTIFY_RING_SIZE bytes shared by all
+ * registries; posting copies the message once and never allocates. A
+ * registry counts as processing while a thread waited on it within the last
+ * second (or is waiting on it now). When the ring is full and the oldest
+ * record is still unread by a processing registry, the connection's reader
+ * thread waits for that registry, at most 100 ms per message; so a
+ * processing thread that keeps up on average loses nothing, however bursty
+ * the traffic. Registries that do not process (never did, stopped more than
+ * a second ago, or whose thread is inside a synchronous call from a
+ * callback, whose answer is behind the notification) are never waited for,
+ * and once a wait for a registry has run out the writer stops waiting for
+ * it until it waits on the queue again: an idle or stuck registry costs the
+ * connection at most one 100 ms pause. A registry that is overrun loses the
+ * oldest notifications it had not read; it is told on its next read by a
+ * WARNING line "notification queue overran this reader, N notifications
+ * lost" and goes on with the oldest intact one. */
 #ifndef CSAPI_CALLBACK_H
 #define CSAPI_CALLBACK_H
 
@@ -18,8 +37,8 @@ KYR_EXTERN_C_BEGIN
 
 /* Size of the notification ring and the offset past which no record may
  * end (the writer then goes back to offset 0). */
-#define CSAPI_NOTIFY_RING_SIZE 65536
-#define CSAPI_NOTIFY_RING_LIMIT 65531
+#define CSAPI_NOTIFY_RING_SIZE 1048576
+#define CSAPI_NOTIFY_RING_LIMIT 1048571
 /* Slots of a registry's name table. */
 #define CSAPI_CALLBACK_HASH_SLOTS 128
 
@@ -52,14 +71,28 @@ KYR_API int callback_add_client(int instance, const char *name, csCallbackFunc f
 KYR_API int callback_delete_client(int instance, const char *name, csCallbackFunc func, uintptr_t userDefined,
                                    int global);
 
-/* Queues one notification message (reader thread). Returns 0; a message
- * that cannot fit in the ring is dropped with an ERR line. */
+/* Queues one notification message (reader thread), waiting as described
+ * above for processing registries. Returns 0; a message that cannot fit in
+ * the ring is dropped with an ERR line. */
 KYR_API int callback_postmsg(int instance, const char *method, ccom_msg_t *msg);
 /* Takes the registry's next notification into msg. 0, -1 for null
  * arguments, -10 without a registry, -6 when timeoutMs passed. */
 KYR_API int callback_waitmsg(int *instance, ccom_msg_t *msg, int timeoutMs, int global);
 /* Copies name's CS_CALLBACK_TABLE_ENTRIES entries into dest. 0, or -1. */
 KYR_API int callback_lookup_client(const char *name, csCallbackEntry *dest, int global);
+/* Lets other threads read the calling thread's registry (one thread at a
+ * time: the service's worker, so that synthetic notifications reach its
+ * callbacks). From then on the owner's changes to it are locked. 0, or -1
+ * when the registry cannot be had. */
+KYR_API int csCallbackShareThreadRegistry(void);
+/* Withdraws it again (also done when the thread ends); waits until no other
+ * thread runs its callbacks any more. */
+KYR_API void csCallbackUnshareThreadRegistry(void);
+/* Runs fn on the calling thread with a copy of name's callback table in the
+ * shared registry; the registry's owner cannot withdraw it meanwhile. 0, or
+ * -1 when no registry is shared or it has no callbacks for name. fn must not
+ * withdraw the registry itself. */
+KYR_API int callback_run_shared(const char *name, void (*fn)(const csCallbackEntry *table, void *ctx), void *ctx);
 KYR_API int callback_init(void);
 KYR_API int callback_exit(void);
 

@@ -24,6 +24,7 @@
 #include "csapi/client/csapi_hash.h"
 #include "csapi/client/csapi_internal.h"
 #include "csapi/client/csapi_rpc.h"
+#include "csapi/client/test/csapi_test.h"
 #include "ipc/libccom/ccom.h"
 
 namespace {
@@ -258,6 +259,9 @@ int call_impl(unsigned int instance, ccom_msg_t *msg, int timeout) {
   ccom_client_t *conn = s.conn;
   pthread_mutex_unlock(&s.rspMutex);
 
+  /* From inside a callback: the reader thread must not wait for this
+   * thread's notifications while it carries our answer. */
+  csapi_detail::callback_thread_calling(true);
   int sent = ccom_client_send(conn, msg);
   msg->data[0] = '\0';
   msg->len = 0;
@@ -292,6 +296,7 @@ int call_impl(unsigned int instance, ccom_msg_t *msg, int timeout) {
   }
   pthread_mutex_unlock(&s.rspMutex);
   pthread_cond_destroy(&w.cond);
+  csapi_detail::callback_thread_calling(false);
 
   if (w.done < 0) return w.done;
   if (w.done == 0) return rc;
@@ -359,9 +364,13 @@ int csExit(void) {
 
 /* ---- server table ---- */
 
-int csSrvrMax(void) { return CSAPI_SRVR_MAX; }
+int csSrvrMax(void) {
+  csapi_client_test_count("csSrvrMax");
+  return CSAPI_SRVR_MAX;
+}
 
 int csSrvrCount(void) {
+  csapi_client_test_count("csSrvrCount");
   int n = 0;
   for (Srvr &s : gSrvr)
     if (s.client.load() && s.state.load() != CLIENT_STATE_DISCONNECTED) n++;
@@ -408,6 +417,7 @@ int csapi_client_set_srvr_info(int instance, const csapi_srvr_t *in) {
 }
 
 int csSrvrGet(CSSrvrInfo *info, unsigned int instance) {
+  csapi_client_test_count("csSrvrGet");
   if (!info) return leave(CSAPI_ERR_BAD_PARAMETER);
   if (instance >= CSAPI_SRVR_MAX) return leave(CSAPI_ERR_OUT_OF_RANGE);
   csapi_srvr_t e;

@@ -14,6 +14,7 @@
 #include "csapi/client/csapi_client.h"
 #include "csapi/client/csapi_internal.h"
 #include "csapi/client/csapi_rpc.h"
+#include "csapi/client/test/csapi_test.h"
 #include "ipc/libccom/ccom.h"
 
 namespace {
@@ -116,6 +117,7 @@ const char *version_failure_text(int c) {
 
 int csConnect(const char *address, const char *deviceType, const char *swVer, const char *minSrvrSWVer,
               const char *maxSrvrSWVer) {
+  csapi_client_test_count("csConnect");
   if (!gConnectMark.load()) {
     csInit(nullptr);
     gConnectMark.store(true);
@@ -195,6 +197,7 @@ int csConnect(const char *address, const char *deviceType, const char *swVer, co
 }
 
 int csAuth(int instance, const char *clientId) {
+  csapi_client_test_count("csAuth");
   csapi_srvr_t info;
   memset(&info, 0, sizeof info);
   (void)csapi_client_get_srvr_info(instance, &info);
@@ -249,6 +252,7 @@ int pair_call(const char *method, int instance, const char *clientId, const char
 }  // namespace
 
 int csPair(int instance, const char *clientId, const char *adminName, const char *adminPwd) {
+  csapi_client_test_count("csPair");
   int r = pair_call("csPair", instance, clientId, adminName, adminPwd);
   if (r == 0) {
     (void)csapi_client_set_state(instance, CLIENT_STATE_READY);
@@ -258,12 +262,14 @@ int csPair(int instance, const char *clientId, const char *adminName, const char
 }
 
 int csUnpair(int instance, const char *clientId, const char *adminName, const char *adminPwd) {
+  csapi_client_test_count("csUnpair");
   int r = pair_call("csUnpair", instance, clientId, adminName, adminPwd);
   (void)csapi_client_set_state(instance, CLIENT_STATE_CONNECTED);
   return leave(r);
 }
 
 int csLogEnable(int instance, int flags) {
+  csapi_client_test_count("csLogEnable");
   gLogFlags.store(flags);
   csLogLocalEnable(flags & 1);
   ccom_msg_t *msg = csapi_client_msg_alloc();
@@ -295,6 +301,7 @@ int csClientSet(const CSClientInfo *info, int instance) {
 }
 
 int csDisconnect(int instance) {
+  csapi_client_test_count("csDisconnect");
   if (gConnectMark.load() && instance >= 0 && instance < CSAPI_SRVR_MAX) delete_csapi_client(instance);
   return 0;
 }

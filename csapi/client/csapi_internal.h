@@ -46,8 +46,20 @@ struct RingView {
   int32_t tailPos;   /* oldest record still intact */
   uint64_t writeSeq; /* records written so far */
   uint64_t tailSeq;  /* sequence number of the oldest intact record */
+  uint64_t lost;     /* records readers lost to overruns so far, all readers */
 };
 RingView ring_view();
+
+/* How long a reader counts as processing after its last wait on the queue,
+ * and how long the writer waits for such a reader per message (tests
+ * shorten them; 0 restores 1000 and 100 ms). */
+void ring_set_patience(int activeWindowMs, int waitBoundMs);
+
+/* Told by the call path around a synchronous call: while a thread waits for
+ * an answer, the writer must not wait for the registry it processes (the
+ * one it dispatches from inside a callback, else its own), since the answer
+ * may be behind the notification being written. */
+void callback_thread_calling(bool calling);
 
 }  // namespace csapi_detail
 

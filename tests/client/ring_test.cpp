@@ -14,20 +14,18 @@
 #include "csapi/client/csapi.h"
 #include "csapi/client/csapi_internal.h"
 #include "ipc/libccom/ccom.h"
+#include "ring_helpers.h"
 #include "support/log_capture.h"
 
 namespace {
 
+using ringtest::drain;
+using ringtest::make_note;
+using ringtest::on_fresh_thread;
+using ringtest::post;
+
 void cbA(const void *, unsigned int, uintptr_t) {}
 void cbB(const void *, unsigned int, uintptr_t) {}
-
-// Runs f on a fresh thread, so it starts with an empty thread registry and a
-// first read position at the oldest intact record.
-template <class F>
-void on_fresh_thread(F f) {
-  std::thread t(f);
-  t.join();
-}
 
 int entries_for(const char *name, int global) {
   csCallbackEntry tab[CS_CALLBACK_TABLE_ENTRIES];
@@ -91,35 +89,7 @@ TEST(Registry, ThreadRegistriesArePrivateAndTheGlobalOneIsShared) {
   EXPECT_EQ(entries_for("sharedCB", 1), -1);
 }
 
-// A notification whose body carries its sequence number, padded to size.
-std::string make_note(int seq, size_t size) {
-  std::string s = "{\"method\":\"ringCB\",\"params\":{\"seq\":" + std::to_string(seq) + ",\"pad\":\"";
-  std::string tail = "\"}}";
-  if (s.size() + tail.size() < size) s.append(size - s.size() - tail.size(), 'a' + seq % 26);
-  return s + tail;
-}
-
-void post(int instance, const std::string &text) {
-  ccom_msg_t *m = ccom_client_msg_alloc();
-  ASSERT_NE(m, nullptr);
-  ASSERT_NE(ccom_msg_memcpy(m, text.data(), (uint32_t)text.size()), nullptr);
-  EXPECT_EQ(callback_postmsg(instance, "ringCB", m), 0);
-  ccom_client_msg_free(m);
-}
-
-// Reads every record available now. Returns the texts.
-std::vector<std::string> drain(ccom_msg_t *m, std::vector<int> *instances = nullptr) {
-  std::vector<std::string> out;
-  int inst = -1;
-  while (callback_waitmsg(&inst, m, 0, 0) == 0) {
-    out.emplace_back(m->data, m->len);
-    EXPECT_EQ(m->data[m->len], '\0');
-    if (instances) instances->push_back(inst);
-  }
-  return out;
-}
-
-TEST(Ring, WrapsBeforeOffset65531AndReadersFollow) {
+TEST(Ring, WrapsBeforeTheLimitAndReadersFollow) {
   on_fresh_thread([] {
     ccom_msg_t *m = ccom_client_msg_alloc();
     (void)drain(m);
@@ -164,7 +134,8 @@ TEST(Ring, AWrappingRecordThatCoversItsOwnMarkIsStillReadWhole) {
     }
     int w = csapi_detail::ring_view().writePos;
     // Too long to fit behind w, and longer than w: written at 0 over the mark.
-    std::string big = make_note(seq++, 65000);
+    std::string big = make_note(seq++, CSAPI_NOTIFY_RING_LIMIT - 1500);
+    ASSERT_GT((int)big.size() + 8, CSAPI_NOTIFY_RING_LIMIT - w);
     ASSERT_GT((int)big.size() + 8, w);
     post(2, big);
     post(3, make_note(seq++, 50));
@@ -202,12 +173,14 @@ TEST(Ring, ALappedReaderResynchronisesAndCountsWhatItLost) {
     ccom_msg_t *m = ccom_client_msg_alloc();
     (void)drain(m);
     // Sizes vary so record boundaries of one lap never line up with the next.
-    const int total = 400;
+    // This thread posts and reads, so the writer does not wait for it.
+    const int total = 3000;
     std::vector<std::string> sent;
     for (int i = 0; i < total; i++) {
       sent.push_back(make_note(i, 300 + (i * 37) % 700));
       post(i % 10, sent.back());
     }
+    uint64_t lostBefore = csapi_detail::ring_view().lost;
     std::vector<std::string> got = drain(m);
     ASSERT_FALSE(got.empty());
     auto warnings = log.Find("notifications lost");
@@ -218,6 +191,7 @@ TEST(Ring, ALappedReaderResynchronisesAndCountsWhatItLost) {
     // Everything read is intact, in order, and ends with the newest; what was
     // read plus what was reported lost is everything that was posted.
     EXPECT_EQ(lost + got.size(), (size_t)total);
+    EXPECT_EQ(csapi_detail::ring_view().lost - lostBefore, lost) << "the queue's own count";
     for (size_t i = 0; i < got.size(); i++) EXPECT_EQ(got[i], sent[lost + i]) << "record " << i;
     ccom_client_msg_free(m);
   });

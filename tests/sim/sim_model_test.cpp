@@ -180,7 +180,7 @@ TEST(SimModel, ChildGettersWalkFromParentsAndRefuseStrangers) {
     // Servers are counted and indexed within their protocol.
     EXPECT_EQ(result_int(s.call("csDirSrvrCount", "{\"pDirHandle\":" + h(dir) + ",\"prot\":3}")), 1);
     EXPECT_EQ(result_int(s.call("csDirSrvrCount", "{\"pDirHandle\":" + h(dir) + ",\"prot\":2}")), 1);
-    EXPECT_EQ(result_int(s.call("csDirSrvrCount", "{\"pDirHandle\":" + h(dir) + ",\"prot\":4}")), 0);
+    EXPECT_EQ(result_int(s.call("csDirSrvrCount", "{\"pDirHandle\":" + h(dir) + ",\"prot\":4}")), 1);
     std::string gds = s.call("csDirSrvrGet", "{\"pDirSrvrHandle\":0,\"pDirHandle\":" + h(dir) + ",\"instance\":0,\"prot\":2}");
     EXPECT_EQ(result_num(gds, "protocol"), 2);
 
@@ -308,7 +308,7 @@ TEST(SimModel, DirectoryListPagesToEof) {
     json j2(p2);
     const cJSON *l2 = cJSON_GetObjectItemCaseSensitive(j2.get("result"), "list");
     EXPECT_EQ(cJSON_GetArraySize(l2), 36);
-    EXPECT_STREQ(cJSON_GetObjectItemCaseSensitive(cJSON_GetArrayItem(l2, 0), "id")->valuestring, "ldap-065");
+    EXPECT_STREQ(cJSON_GetObjectItemCaseSensitive(cJSON_GetArrayItem(l2, 0), "id")->valuestring, "ldap-1:065");
     EXPECT_TRUE(cJSON_IsString(cJSON_GetObjectItemCaseSensitive(j2.get("result"), "locale")));
     std::string p3 = s.call("csDirListGet", get);
     EXPECT_EQ(rsp_code(p3), -7);
@@ -323,7 +323,7 @@ TEST(SimModel, DirectoryListPagesToEof) {
     get = "{\"pDirList\":null,\"pDirSrvrHandle\":" + h(srv) + ",\"listHandle\":" + h(result_int(start)) +
           ",\"timeoutMS\":6000,\"maxNames\":64}";
     EXPECT_EQ(result_num(s.call("csDirListGet", get), "listCount"), 10);  // Person 010 to 019
-    std::string e = s.call("csDirEntGet", "{\"pDirEnt\":null,\"pDirSrvrHandle\":" + h(srv) + ",\"timeoutMS\":6000,\"id\":\"ldap-042\"}");
+    std::string e = s.call("csDirEntGet", "{\"pDirEnt\":null,\"pDirSrvrHandle\":" + h(srv) + ",\"timeoutMS\":6000,\"id\":\"ldap-1:042\"}");
     json je(e);
     EXPECT_STREQ(cJSON_GetObjectItemCaseSensitive(je.get("result"), "displayName")->valuestring, "Person 042");
 }

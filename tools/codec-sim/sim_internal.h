@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -51,5 +52,59 @@ std::vector<uint32_t> model_record_handles(sim_model *m, const std::string &kind
 uint32_t model_record_merge(sim_model *m, const std::string &kind, uint32_t handle, const std::string &json);
 
 const char *error_text(int code);
+
+// ---- set requests (sim_model_settings.cpp) ----
+
+// Applies to dst only the members of src that the kind's flag bits in flags
+// name; a kind without fixed bits takes every member but the header.
+void apply_flagged_members(const std::string &kind, cJSON *dst, const cJSON *src, uint32_t flags);
+// The member specs the bits name ("list.member" for a member of every entry).
+std::vector<std::string> flagged_member_names(const std::string &kind, uint32_t flags);
+
+// Password records: "valid" holds the rules met (bits 0..11) and, in bit 31,
+// whether a password is set.
+const uint32_t kPasswordAllRules = 0xFFF;
+const uint32_t kPasswordPresent = 0x80000000u;
+struct password_book {
+    std::map<long long, std::vector<std::string>> history;  // by type, oldest first; back() is current
+};
+// The rules of attr (a SecPwdAttr object; null: no rules) that pwd meets.
+uint32_t password_rules_met(const std::string &pwd, const std::string &old_pwd, const std::string &id,
+                            const std::vector<std::string> &history, const cJSON *attr);
+// A password set request: the old password must be the current one (-11),
+// the new one must meet every rule (-19, with the rules met stored in the
+// record's "valid"); 0 when it became the current password.
+int password_change(password_book &book, cJSON *record, const cJSON *request, const cJSON *attr);
+
+// ---- the directory (sim_model_directory.cpp) ----
+
+// One record the model starts with: kind, the index of its parent row (-1:
+// top level) and its members as a JSON object text.
+struct seed_row {
+    std::string kind;
+    int parent;
+    std::string members;
+};
+// The directory subsystem, its servers and their entries, parents first.
+std::vector<seed_row> directory_seed();
+// Whether a directory server's record asks for empty pages for ever.
+bool directory_pages_empty(const cJSON *server);
+// A list page without entries (the caller owns it).
+cJSON *directory_empty_page();
+
+}  // namespace codec_sim_internal
+
+// ---- calendar week and camera movement (sim_model_media.cpp) ----
+namespace codec_sim_internal {
+
+// Meeting objects (members to merge into a new CalMeeting) for the seven
+// days starting with today (UTC), four a day.
+std::vector<std::string> media_week_meetings(long now);
+// Whether a meeting falls in the time window of a list filter (its
+// "startTime"/"endTime"; both 0: any meeting).
+bool media_meeting_in_window(const cJSON *meeting, const cJSON *filter);
+// Moves a camera one step for a "moveType" of 0..5 (within its limits);
+// the flags of what changed, 0 for a stop or an unknown move.
+uint32_t media_camera_move(cJSON *camera, long long move_type);
 
 }  // namespace codec_sim_internal

@@ -375,6 +375,7 @@ struct sim_model {
     std::map<int, list_session> lists;
     std::vector<std::string> recent;  // recent calls, newest first, as terminal objects
     uint32_t selected_preset = 0;
+    password_book passwords;
 
     ~sim_model() {
         for (auto &r : recs) cJSON_Delete(r.second.obj);
@@ -470,7 +471,7 @@ void seed(sim_model &m) {
 
     uint32_t audio = add_record(m, "Audio", 0);
     add_record(m, "AudioIn", audio);
-    add_record(m, "AudioIn", audio, R"({"name":"Mic 2","userName":"Ceiling mic","deviceModel":"Ceiling"})");
+    add_record(m, "AudioIn", audio, R"({"name":"Mic 2","userName":"Ceiling mic","deviceModel":"Ceiling","deviceVersion":"1.4","enabled":0})");
     add_record(m, "AudioOut", audio);
 
     uint32_t video = add_record(m, "Video", 0);
@@ -485,8 +486,11 @@ void seed(sim_model &m) {
         add_record(m, "VideoOutLayoutCap", out, ov);
     }
 
-    uint32_t cams = add_record(m, "CamSubsys", 0);
+    uint32_t cams = add_record(m, "CamSubsys", 0, R"({"numNearCams":2})");
     add_record(m, "Camera", cams);
+    add_record(m, "Camera", cams,
+               R"({"id":2,"userName":"Document camera","make":"Quorvex DocCam","source":2,"selected":0,"instance":1,)"
+               R"("capabilities":1})");
     for (int near = 1; near >= 0; near--)
         for (int i = 0; i < 3; i++) {
             char ov[96];
@@ -502,26 +506,10 @@ void seed(sim_model &m) {
     add_record(m, "ContentSrc", csrv);
     add_record(m, "ContentSrc", csrv, R"({"name":"Training","url":"rtsp://content.example.test/training","state":0})");
 
-    uint32_t dir = add_record(m, "Dir", 0);
-    uint32_t ldap = add_record(m, "DirSrvr", dir);
-    for (int i = 1; i <= 100; i++) {
-        char ov[512];
-        snprintf(ov, sizeof ov,
-                 R"({"id":"ldap-%03d","fullName":"Person %03d","displayName":"Person %03d","firstName":"First%03d",
-                    "lastName":"Last%03d","email":"person%03d@example.test",
-                    "videoDevice":[{"srvrInstance":0,"name":"Room %03d","rate":1920,"addrCount":1,
-                                    "addr":["room%03d@example.test"],"presence":1,"presenceProt":0,"id":"dev-%03d"}]})",
-                 i, i, i, i, i, i, i, i, i);
-        add_record(m, "DirEnt", ldap, ov);
-    }
-    uint32_t pxs = add_record(m, "DirSrvr", dir,
-                              R"({"groupName":"Global","address":"gds.example.test","protocol":2,"port":3601,"id":"gds-1"})");
-    for (int i = 1; i <= 5; i++) {
-        char ov[256];
-        snprintf(ov, sizeof ov, R"({"srvrType":2,"id":"gds-%d","fullName":"Site %d","displayName":"Site %d"})", i, i, i);
-        add_record(m, "DirEnt", pxs, ov);
-    }
-    add_record(m, "DirEnt", pxs, R"({"srvrType":2,"entryType":1,"id":"grp-1","fullName":"All sites","displayName":"All sites"})");
+    std::vector<uint32_t> dir_rows;
+    for (const seed_row &row : directory_seed())
+        dir_rows.push_back(add_record(m, row.kind.c_str(), row.parent < 0 ? 0 : dir_rows[static_cast<size_t>(row.parent)],
+                                      row.members.c_str()));
 
     uint32_t cal = add_record(m, "Cal", 0);
     uint32_t calsrv = add_record(m, "CalSrvr", cal);
@@ -531,6 +519,8 @@ void seed(sim_model &m) {
                  i, i, 1700000000 + i * 3600, 1700000000 + i * 3600 + 1800, i);
         add_record(m, "CalMeeting", calsrv, ov);
     }
+    for (const std::string &ov : media_week_meetings(static_cast<long>(time(nullptr))))
+        add_record(m, "CalMeeting", calsrv, ov.c_str());
 
     uint32_t sys = add_record(m, "Sys", 0);
     add_record(m, "Lan", sys);
@@ -688,6 +678,15 @@ void op_count(sim_model &m, const op_row &row, const cJSON *params, model_answer
     a->result = cJSON_CreateNumber(static_cast<double>(kids.size()));
 }
 
+// The rules for passwords of a type (a SecPwdAttr object), null when none.
+const cJSON *password_rules(sim_model &m, long long type) {
+    for (uint32_t h : m.order) {
+        record &r = m.recs[h];
+        if (r.kind == "SecPwdAttr" && integer(r.obj, "type") == type) return r.obj;
+    }
+    return nullptr;
+}
+
 // Setter: the record object under row.a; matched by handle, or (kinds
 // without a handle) by the member row.c, among the children of params[row.b]
 // when row.b is given.
@@ -711,7 +710,12 @@ void op_set(sim_model &m, const op_row &row, const cJSON *params, model_answer *
         }
     }
     if (!target) return (void)fail(a, -4);
-    merge_members(target->obj, obj);
+    if (strcmp(row.kind, "SecPwd") == 0) {
+        int rc = password_change(m.passwords, target->obj, obj, password_rules(m, integer(obj, "type")));
+        if (rc < 0) return (void)fail(a, rc);
+    } else {
+        apply_flagged_members(row.kind, target->obj, obj, flags);
+    }
     std::string method = changed_method(row.kind);
     if (!method.empty()) announce(m, a, method, *target, flags);
 }
@@ -735,11 +739,57 @@ void add_media(sim_model &m, uint32_t term) {
     add_record(m, "TermMedia", term);
 }
 
+// An address the codec cannot dial: the part after the call-type prefix
+// ("h323:", "sip:", or just ":") holds no letter or digit, or the address
+// says "invalid" (any case). Such a dial is answered -8 "Bad address".
+bool undialable(const std::string &dial) {
+    size_t colon = dial.find(':');
+    std::string addr = colon == std::string::npos ? dial : dial.substr(colon + 1);
+    bool alnum = false;
+    for (char c : addr) alnum = alnum || isalnum(static_cast<unsigned char>(c));
+    std::string lower = dial;
+    for (char &c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return !alnum || lower.find("invalid") != std::string::npos;
+}
+
+// csTermMediaGet: a call has eight media slots. The streams it carries
+// (csTermMediaCount of them) come first and stream (state 2) only while the
+// call is Active (state 1 before); the remaining slots up to 8 are idle
+// (state 0, no algorithm, no counters).
+void act_media_get(sim_model &m, const op_row &, const cJSON *params, model_answer *a) {
+    record *t = find(m, handle_param(params, "pTermHandle"));
+    if (!t || t->kind != "Term") return (void)fail(a, -4);
+    auto streams = children(m, t->handle, "TermMedia");
+    long long i = integer(params, "mediaInstance");
+    if (i < 0 || i >= 8) return (void)fail(a, -4);
+    if (i < static_cast<long long>(streams.size())) {
+        answer_record(a, *streams[static_cast<size_t>(i)]);
+        set_num(a->result, "state", integer(t->obj, "state") == 0 ? 2 : 1);
+        return;
+    }
+    a->result = make_object(*find_kind("TermMedia"), 0, R"({"type":2,"state":0,"alg":"","format":"","srcAddress":"",
+        "dstAddress":"","encryptProto":"","encryptAlg":"","errorConcealment":0,"bitRate":0,"actualBitRate":0,
+        "frameRate":0,"actualFrameRate":0,"totalPackets":0,"packetsLost":0,"percentPacketLoss":0,"jitter":0,
+        "latency":0,"maxJitter":0})");
+}
+
+// Flash and key strings reach only a call that is still up; key strings
+// carry DTMF digits only (0-9, *, #, A-D, and ',' for a pause).
+void act_term_keys(sim_model &m, const op_row &, const cJSON *params, model_answer *a) {
+    record *t = find(m, handle_param(params, "pTermHandle"));
+    if (!t || t->kind != "Term" || integer(t->obj, "state") == 7) return (void)fail(a, -4);
+    if (!member(params, "keystring")) return;
+    std::string keys = str(params, "keystring");
+    if (keys.empty()) return (void)fail(a, -10);
+    for (char c : keys)
+        if (!strchr("0123456789*#ABCDabcd,", c)) return (void)fail(a, -10);
+}
+
 void act_dial(sim_model &m, const op_row &, const cJSON *params, model_answer *a) {
     record *conf = find(m, handle_param(params, "pConfHandle"));
     if (!conf || conf->kind != "Conf") return (void)fail(a, -4);
     std::string addr = str(params, "address");
-    if (addr.empty()) return (void)fail(a, -8);
+    if (undialable(addr)) return (void)fail(a, -8);
     const int step = m.opt.dial_step_ms;
     cJSON *ov = cJSON_CreateObject();
     cJSON_AddStringToObject(ov, "name", addr.c_str());
@@ -777,6 +827,10 @@ void hang_up(sim_model &m, record &t, long long cause, model_answer *a) {
     if (m.recent.size() > 100) m.recent.resize(100);
     record *parent = find(m, t.parent);
     if (parent && parent->kind == "Conf") set_num_terms(m, *parent, -1, a, m.opt.dial_step_ms);
+    if (parent && parent->kind == "Comm") {
+        set_num(parent->obj, "numPendingTerms", std::max<long long>(0, integer(parent->obj, "numPendingTerms") - 1));
+        announce(m, a, "csCommChangedCB", *parent, 0x4);
+    }
     later(m, t.handle, m.opt.dial_step_ms, "");
 }
 
@@ -852,9 +906,27 @@ void act_ptz(sim_model &m, const op_row &, const cJSON *params, model_answer *a)
     announce(m, a, "csCameraChangedCB", *r, 0x200 | 0x400 | 0x800);
 }
 
+// A step of the camera in the direction of "moveType", announced; a stop is accepted as it is.
+void act_move(sim_model &m, const op_row &, const cJSON *params, model_answer *a) {
+    record *r = find(m, handle_param(params, "pCameraHandle"));
+    if (!r || r->kind != "Camera") return (void)fail(a, -4);
+    uint32_t flags = media_camera_move(r->obj, integer(params, "moveType"));
+    if (flags) announce(m, a, "csCameraChangedCB", *r, flags);
+}
+
 // Accepted and answered 0 without changing anything the client can read.
 void act_ok(sim_model &m, const op_row &row, const cJSON *params, model_answer *a) {
     if (row.a && !find(m, handle_param(params, row.a))) fail(a, -4);
+}
+
+// DTMF: the codec plays only the sixteen DTMF characters (and ',' for a
+// pause), at least one of them, for a duration that is not negative.
+void act_dtmf(sim_model &m, const op_row &row, const cJSON *params, model_answer *a) {
+    if (!find(m, handle_param(params, row.a))) return (void)fail(a, -4);
+    std::string chars = str(params, "dtmfChars");
+    bool ok = !chars.empty() && integer(params, "duration") >= 0;
+    for (char c : chars) ok = ok && strchr("0123456789*#ABCDabcd,", c) != nullptr;
+    if (!ok) fail(a, -10);
 }
 
 void act_preset(sim_model &m, const op_row &row, const cJSON *params, model_answer *a) {
@@ -1040,6 +1112,7 @@ void list_start(sim_model &m, const op_row &row, const cJSON *params, model_answ
                 match = ieq_contains(str(r->obj, f->string), f->valuestring);
             }
         }
+        if (match && strcmp(row.kind, "CalMeeting") == 0) match = media_meeting_in_window(r->obj, filter);
         if (!match) continue;
         s.entries.push_back(print(r->obj));
         if (total > 0 && static_cast<long long>(s.entries.size()) >= total) break;
@@ -1063,6 +1136,8 @@ void list_get(sim_model &m, const op_row &row, const cJSON *params, model_answer
     auto it = m.lists.find(static_cast<int>(integer(params, "listHandle")));
     if (it == m.lists.end() || it->second.server != handle_param(params, row.a)) return (void)fail(a, -4);
     list_session &s = it->second;
+    record *srv = find(m, s.server);
+    if (srv && directory_pages_empty(srv->obj)) return (void)(a->result = directory_empty_page());
     if (s.pos >= s.entries.size()) return (void)fail(a, -7);
     long long want = integer(params, row.b);
     long long cap = atoi(row.c);
@@ -1145,13 +1220,13 @@ const op_row kOps[] = {
     {"csSipNicGet", op_child_get, "SipNic", "pCommHandle", "instance", nullptr},
     {"csSpeakerPhoneNicGet", op_child_get, "SpeakerPhoneNic", "pCommHandle", "instance", nullptr},
     {"csTermGet", op_child_get, "Term", "pConfHandle", "termInstance", nullptr},
-    {"csTermMediaGet", op_child_get, "TermMedia", "pTermHandle", "mediaInstance", nullptr},
+    {"csTermMediaGet", act_media_get, "TermMedia", "pTermHandle", "mediaInstance", nullptr},
     {"csTermPendingGet", op_child_get, "Term", "pCommHandle", "termInstance", nullptr},
     {"csTimeGet", op_child_get, "Time", "pSysHandle", nullptr, nullptr},
     {"csV35LineGet", op_child_get, "V35Line", "pV35NicHandle", "instance", nullptr},
     {"csV35NicGet", op_child_get, "V35Nic", "pCommHandle", "instance", nullptr},
     {"csVideoInGet", op_child_get, "VideoIn", "pVideoHandle", "instance", nullptr},
-    {"csVideoOutGet", op_child_get, "VideoOut", "pVideoHandle", "instance", nullptr},
+    {"csVideoOutGet", op_child_get_by, "VideoOut", "pVideoHandle", "instance", "instance"},
     {"csVideoOutLayoutCapGet", op_child_get, "VideoOutLayoutCap", "pVideoOutHandle", nullptr, nullptr},
     {"csVideoOutLayoutGet", op_child_get, "VideoOutLayout", "pVideoOutHandle", nullptr, nullptr},
     {"csWQTGet", op_child_get, "WQT", "pSysHandle", nullptr, nullptr},
@@ -1223,7 +1298,7 @@ const op_row kOps[] = {
     // actions
     {"csAudioMute", act_set_member, "Audio", "pAudioHandle", "onOff=muted", "20"},
     {"csAudioVolume", act_set_member, "Audio", "pAudioHandle", "volume", "10"},
-    {"csAudioPlayDTMF", act_ok, "Audio", "pAudioHandle", nullptr, nullptr},
+    {"csAudioPlayDTMF", act_dtmf, "Audio", "pAudioHandle", nullptr, nullptr},
     {"csAudioPlayFile", act_ok, "Audio", "pAudioHandle", nullptr, nullptr},
     {"csAudioPlayTone", act_ok, "Audio", "pAudioHandle", nullptr, nullptr},
     {"csCalSrvrAdd", act_srvr_add_remove, "CalSrvr", "pCalHandle", "pCalSrvrHandle", "add"},
@@ -1233,7 +1308,7 @@ const op_row kOps[] = {
     {"csCalSrvrRetrieveURL", act_ok, "CalSrvr", "pCalSrvrHandle", nullptr, nullptr},
     {"csCalSrvrSetResponseFile", act_ok, "CalSrvr", nullptr, nullptr, nullptr},
     {"csCameraCreatePreset", act_preset, "Preset", nullptr, "create", nullptr},
-    {"csCameraMove", act_ok, "Camera", "pCameraHandle", nullptr, nullptr},
+    {"csCameraMove", act_move, "Camera", nullptr, nullptr, nullptr},
     {"csCameraMoveToPTZ", act_ptz, "Camera", nullptr, nullptr, nullptr},
     {"csCameraSelect", act_set_member, "Camera", "pCameraHandle", "select=selected", "100"},
     {"csConfHangup", act_conf_hangup, "Conf", nullptr, nullptr, nullptr},
@@ -1262,8 +1337,8 @@ const op_row kOps[] = {
     {"csSysSleep", act_sleep_wake, "Sys", nullptr, "sleep", nullptr},
     {"csSysWake", act_sleep_wake, "Sys", nullptr, "wake", nullptr},
     {"csTermHangup", act_term_hangup, "Term", nullptr, nullptr, nullptr},
-    {"csTermSendFlash", act_ok, "Term", "pTermHandle", nullptr, nullptr},
-    {"csTermSendKeystring", act_ok, "Term", "pTermHandle", nullptr, nullptr},
+    {"csTermSendFlash", act_term_keys, "Term", "pTermHandle", nullptr, nullptr},
+    {"csTermSendKeystring", act_term_keys, "Term", "pTermHandle", nullptr, nullptr},
     // lists and searches: kind, server key, count key, capacity
     {"csCalSrvrListStart", list_start, "CalMeeting", "pCalSrvrHandle", "totalMeetings", nullptr},
     {"csCalSrvrListStop", list_stop, "CalMeeting", nullptr, nullptr, nullptr},

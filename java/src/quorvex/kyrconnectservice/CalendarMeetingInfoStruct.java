@@ -1,0 +1,76 @@
+package quorvex.kyrconnectservice;
+
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.util.ArrayList;
+import java.util.List;
+
+/**
+ * One meeting node as the library lays it out (see
+ * {@link CalendarMeetingInfoStructLayout}): a link word holding the next
+ * node's handle (0 for the last), then the meeting record.
+ */
+public final class CalendarMeetingInfoStruct {
+    /** Nodes read at most from one list, so a damaged chain cannot loop for ever. */
+    static final int READ_LIMIT = 100_000;
+
+    private CalendarMeetingInfoStruct() {
+    }
+
+    /**
+     * A direct buffer over the native block named by handle, or null when the
+     * handle names nothing or the block is smaller than capacity.
+     */
+    public static native ByteBuffer newDirectByteBuffer(long handle, long capacity);
+
+    /** The node named by handle, in native byte order, or null. */
+    public static ByteBuffer wrap(long handle) {
+        ByteBuffer b = handle == 0 ? null : newDirectByteBuffer(handle, CalendarMeetingInfoStructLayout.SIZE);
+        return b == null ? null : b.order(ByteOrder.nativeOrder());
+    }
+
+    /** The handle of the node after n, 0 at the end. */
+    public static int next(ByteBuffer n) {
+        return n.getInt(CalendarMeetingInfoStructLayout.NEXT_OFFSET);
+    }
+
+    private static String text(ByteBuffer n, int offset, int length) {
+        return SettingsStruct.text(n, offset, length);
+    }
+
+    /** The meeting a node describes (its passwords are left out). */
+    public static CalendarSubSystemInterface.Meeting read(ByteBuffer n) {
+        return new CalendarSubSystemInterface.Meeting(
+                text(n, CalendarMeetingInfoStructLayout.ID_OFFSET, CalendarMeetingInfoStructLayout.ID_LENGTH),
+                text(n, CalendarMeetingInfoStructLayout.SUBJECT_OFFSET,
+                        CalendarMeetingInfoStructLayout.SUBJECT_LENGTH),
+                text(n, CalendarMeetingInfoStructLayout.LOCATION_OFFSET,
+                        CalendarMeetingInfoStructLayout.LOCATION_LENGTH),
+                n.getInt(CalendarMeetingInfoStructLayout.START_TIME_OFFSET) & 0xFFFFFFFFL,
+                n.getInt(CalendarMeetingInfoStructLayout.END_TIME_OFFSET) & 0xFFFFFFFFL,
+                n.getInt(CalendarMeetingInfoStructLayout.STATUS_OFFSET),
+                n.getInt(CalendarMeetingInfoStructLayout.PRIVACY_OFFSET),
+                text(n, CalendarMeetingInfoStructLayout.ORGANIZER_OFFSET,
+                        CalendarMeetingInfoStructLayout.ORGANIZER_LENGTH),
+                text(n, CalendarMeetingInfoStructLayout.VIDEO_ADDR1_OFFSET,
+                        CalendarMeetingInfoStructLayout.VIDEO_ADDR1_LENGTH),
+                text(n, CalendarMeetingInfoStructLayout.AUDIO_ADDR1_OFFSET,
+                        CalendarMeetingInfoStructLayout.AUDIO_ADDR1_LENGTH),
+                n.getInt(CalendarMeetingInfoStructLayout.TIME_UNTIL_MEETING_OFFSET));
+    }
+
+    /** Every meeting of the list starting at head, in list order (the list stays native). */
+    public static List<CalendarSubSystemInterface.Meeting> readList(long head) {
+        List<CalendarSubSystemInterface.Meeting> out = new ArrayList<>();
+        int limit = READ_LIMIT;
+        for (long h = head; h != 0 && limit-- > 0; ) {
+            ByteBuffer n = wrap(h);
+            if (n == null) {
+                break;
+            }
+            out.add(read(n));
+            h = next(n);
+        }
+        return out;
+    }
+}
