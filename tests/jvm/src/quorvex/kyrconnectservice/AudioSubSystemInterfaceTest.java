@@ -151,14 +151,11 @@ public class AudioSubSystemInterfaceTest {
     @Test
     public void audioSettingsPageListsEveryMicrophone() throws Exception {
         Map<String, String> page = rig.audio.getAudioSettings();
-        assertEquals(List.of("mute_auto_answer", "number_of_mics", "microphone_version_0", "microphone_status_0",
-                             "microphone_version_1", "microphone_status_1"),
-                     List.copyOf(page.keySet()));
-        assertEquals("2", page.get("number_of_mics"));
-        assertEquals("2.1", page.get("microphone_version_0"));
-        assertEquals("1", page.get("microphone_status_0"));
-        assertEquals("1.4", page.get("microphone_version_1"));
-        assertEquals("0", page.get("microphone_status_1"));
+        assertEquals("keys in order, with each microphone's version and state",
+                     List.of(Map.entry("mute_auto_answer", "0"), Map.entry("number_of_mics", "2"),
+                             Map.entry("microphone_version_0", "2.1"), Map.entry("microphone_status_0", "1"),
+                             Map.entry("microphone_version_1", "1.4"), Map.entry("microphone_status_1", "0")),
+                     List.copyOf(page.entrySet()));
     }
 
     @Test
