@@ -7,7 +7,6 @@
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
-#include "service/interfaces/settings_pending.h"
 #include "service/kyr_cache.h"
 
 namespace {
@@ -115,7 +114,7 @@ extern "C" void kyr_audio_changed(const CSAudio *record, unsigned int flags, kyr
   if (flags & CSAUDIO_AUDIO_CAPS_FIELD) post(ctx, EVENT_AUDIO_CAPS_CHANGED, static_cast<int>(record->audioCaps), 0);
   publish(record);
   post(ctx, EVENT_AUDIO_SYSTEM_CHANGED, kyr_audio_system_handle(), 0);
-  kyr_post_settings_list(post, ctx, EVENT_AUDIO_SETTINGS_CHANGED, KYR_SETTINGS_CALL(GetAudioSettingsUpdates, -1, (record, flags)));
+  kyr_post_settings_list(post, ctx, EVENT_AUDIO_SETTINGS_CHANGED, GetAudioSettingsUpdates(record, flags));
 }
 
 extern "C" void on_audio_changed(const CSAudio *record, unsigned int flags, uintptr_t userDefined) {
@@ -144,12 +143,12 @@ KYR_AUDIO_JNI(void, NativePlayDTMF)(JNIEnv *env, jobject, jstring chars, jint du
 KYR_AUDIO_JNI(jlong, NativeGetAudioSystem)(JNIEnv *, jobject) { return kyr_handle_result(kyr_audio_get_system()); }
 
 KYR_AUDIO_JNI(jlong, NativeGetAudioSettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(KYR_SETTINGS_CALL(GetAudioSystemSettings, -1, ()));
+  return kyr_handle_result(GetAudioSystemSettings());
 }
 
 KYR_AUDIO_JNI(jint, NativeSetAudioSettings)(JNIEnv *env, jobject, jstring key, jstring value) {
   JniUtf k(env, key), v(env, value);
-  return KYR_SETTINGS_CALL(SetAudioSystemSettings, -1, (k.get(), v.get()));
+  return SetAudioSystemSettings(k.get(), v.get());
 }
 
 KYR_AUDIO_JNI(void, NativeAudioSettingsRelease)(JNIEnv *, jobject, jlong head) { SettingsListRelease(head); }
