@@ -232,6 +232,21 @@ public class DirectorySubSystemInterfaceTest {
     }
 
     @Test
+    public void aListenerThatThrowsEndsTheSearchWithoutCompletion() throws Exception {
+        DirectorySubSystemInterface.SearchParams p = new DirectorySubSystemInterface.SearchParams("ldap-1", -1, 0,
+                10, (page, params) -> {
+                    throw new IllegalStateException("listener failure on purpose");
+                });
+        dir.search(p, anyFilter());
+        assertEquals("no page after the failing one", 1, dir.firsts.size());
+        assertEquals(1, sim.count("csDirListGet"));
+        assertEquals(1, sim.count("csDirSrvrListStop"));
+        assertNull(next(500, null, KyrEvents.EVENT_DIR_SEARCH_DONE));
+        assertNull("the page was released before the listener ran",
+                KyrDirEntryStruct.newDirectByteBuffer(dir.firsts.get(0), KyrDirEntryStructLayout.SIZE));
+    }
+
+    @Test
     public void anUnknownServerDoesNothing() throws Exception {
         DirectorySubSystemInterface.SearchParams p = dir.search("ldap-9", anyFilter(), 0, 64, null);
         assertTrue(dir.firsts.isEmpty());
