@@ -8,14 +8,27 @@ find_package(cJSON REQUIRED)
 if(NOT DEFINED ENV{JAVA_HOME} AND EXISTS /usr/lib/jvm/java-17-openjdk-amd64)
   set(ENV{JAVA_HOME} /usr/lib/jvm/java-17-openjdk-amd64)
 endif()
-find_package(JNI REQUIRED COMPONENTS JVM)
+if(CMAKE_CROSSCOMPILING)
+  # The library only needs the JNI headers (a JVM loads it; it links no
+  # libjvm), and jni_md.h is the same for every Linux ABI, so any JDK 17's
+  # headers serve a cross build.
+  find_path(KYR_JNI_INCLUDE jni.h
+    PATHS $ENV{JAVA_HOME}/include /usr/lib/jvm/java-17-openjdk-amd64/include
+    NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  set(JNI_INCLUDE_DIRS ${KYR_JNI_INCLUDE} ${KYR_JNI_INCLUDE}/linux)
+else()
+  find_package(JNI REQUIRED COMPONENTS JVM)
+endif()
 
 # Debian ships the real Android logger under a multiarch android/ folder;
 # the NDK provides it on Android.
 find_path(ANDROID_LOG_INCLUDE_DIR android/log.h PATHS /usr/include/android REQUIRED)
-find_library(ANDROID_LOG_LIBRARY log
-  PATHS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/android /usr/lib/x86_64-linux-gnu/android
-  NO_DEFAULT_PATH REQUIRED)
+if(CMAKE_CROSSCOMPILING)
+  set(kyr_liblog_paths /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/android)
+else()
+  set(kyr_liblog_paths /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/android /usr/lib/x86_64-linux-gnu/android)
+endif()
+find_library(ANDROID_LOG_LIBRARY log PATHS ${kyr_liblog_paths} NO_DEFAULT_PATH REQUIRED)
 
 if(KYR_BUILD_TESTS)
   find_package(GTest REQUIRED)
