@@ -279,7 +279,9 @@ public class DirectorySubSystemInterfaceTest {
         long gds = serverRecord("gds-1");
         sim.merge("DirSrvr", gds, "{\"status\":3}");
         assertEquals(1, sim.notify("csDirSrvrChangedCB", 0x2, gds));
-        assertNotNull(next(WAIT, null, KyrEvents.EVENT_DIR_SETTINGS_CHANGED));
+        Ev settings = next(WAIT, null, KyrEvents.EVENT_DIR_SETTINGS_CHANGED);
+        assertNotNull(settings);
+        dir.releaseSettings(settings.value1);
         assertEquals(3, dir.getServers(0x2).get(0).status);
         long offline = sim.merge("DirEnt", 0, "{\"id\":\"gds-1:9\"}");
         long nowhere = sim.merge("DirEnt", 0, "{\"id\":\"nowhere:1\"}");
