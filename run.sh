@@ -6,6 +6,9 @@
 #   tsan    the concurrency tests under ThreadSanitizer
 #   bench   the benchmarks; writes bench/results.md
 #   fuzz    each libFuzzer target for FUZZ_SECONDS (default 60) seconds
+# `test` also runs a quick benchmark pass (figures not checked, results.md
+# left alone) and every fuzz target for a few seconds, so neither command
+# can break unseen.
 #   build   just build (normal)
 #   cross   armhf and arm64 cross-builds, native suites under qemu-user
 # Every target installs missing Debian packages first.
@@ -43,6 +46,27 @@ run_ctest() {  # dir, label for the summary, extra ctest args...
   return $rc
 }
 
+FUZZ_PKGS=(clang libclang-rt-14-dev)
+BENCH_PKGS=(libbenchmark-dev)
+
+build_bench() {
+  configure build/bench -DCMAKE_BUILD_TYPE=Release -DKYR_BUILD_BENCH=ON -DKYR_BUILD_TESTS=OFF
+}
+
+build_fuzz() {
+  CC=clang CXX=clang++ configure build/fuzz -DCMAKE_BUILD_TYPE=Debug -DKYR_BUILD_FUZZ=ON -DKYR_BUILD_TESTS=OFF
+}
+
+smoke() {  # label, command...: counted like a test
+  local label=$1; shift
+  echo "== $label"
+  if "$@"; then
+    PASSED=$((PASSED + 1)); echo "[$label] passed"
+  else
+    FAILED=$((FAILED + 1)); echo "[$label] FAILED"; return 1
+  fi
+}
+
 # Another ABI built with Debian's cross compiler and multiarch packages
 # (toolchain files in cmake/), its suites run on this machine: i386 directly,
 # with the i386 JDK for the JVM suite; ARM under qemu-user, native suites only.
@@ -72,7 +96,7 @@ case "$target" in
     configure build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
     ;;
   test)
-    scripts/bootstrap.sh @i386
+    scripts/bootstrap.sh @i386 "${FUZZ_PKGS[@]}" "${BENCH_PKGS[@]}"
     PASSED=0; FAILED=0; status=0
     configure build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
     run_ctest build/normal normal || status=1
@@ -81,6 +105,12 @@ case "$target" in
     configure build/asan -DCMAKE_BUILD_TYPE=Debug -DKYR_SANITIZE=address,undefined
     run_ctest build/asan asan+ubsan -LE no_asan || status=1
     run_abi i386 || status=1
+    unset ASAN_OPTIONS UBSAN_OPTIONS
+    build_bench
+    smoke "bench (quick)" env KYR_BENCH_QUICK=1 KYR_BENCH_OUT="$ROOT/build/bench/results-quick.md" \
+      "$ROOT/scripts/bench.sh" build/bench || status=1
+    build_fuzz
+    smoke "fuzz (${FUZZ_SMOKE_SECONDS:-5} s each)" "$ROOT/scripts/fuzz.sh" build/fuzz "${FUZZ_SMOKE_SECONDS:-5}" || status=1
     echo "total: $PASSED passed, $FAILED failed"
     exit $status
     ;;
@@ -100,13 +130,13 @@ case "$target" in
     exec "$ROOT/scripts/demo.sh" build/normal "$@"
     ;;
   bench)
-    scripts/bootstrap.sh libbenchmark-dev
-    configure build/bench -DCMAKE_BUILD_TYPE=Release -DKYR_BUILD_BENCH=ON -DKYR_BUILD_TESTS=OFF
+    scripts/bootstrap.sh "${BENCH_PKGS[@]}"
+    build_bench
     exec "$ROOT/scripts/bench.sh" build/bench "$@"
     ;;
   fuzz)
-    scripts/bootstrap.sh clang libclang-rt-14-dev
-    CC=clang CXX=clang++ configure build/fuzz -DCMAKE_BUILD_TYPE=Debug -DKYR_BUILD_FUZZ=ON -DKYR_BUILD_TESTS=OFF
+    scripts/bootstrap.sh "${FUZZ_PKGS[@]}"
+    build_fuzz
     exec "$ROOT/scripts/fuzz.sh" build/fuzz "${FUZZ_SECONDS:-60}"
     ;;
   cross)

@@ -5,10 +5,14 @@
 #   KYR_BENCH_MEM_CALLS  calls for the memory figure (default 1000000)
 #   KYR_BENCH_IDLE_S     idle window in seconds (default 10)
 #   KYR_BENCH_QUICK=1    fewer samples (smoke run)
-#   KYR_BENCH_ONLY=...   some sections: call,threads,notify,decode,tls,idle,mem
+#   KYR_BENCH_ONLY=...   some sections: call,threads,notify,jvm,decode,tls,idle,mem
+#   KYR_BENCH_OUT=path   write the results there instead of bench/results.md
 set -euo pipefail
 build=${1:?build dir}
 root=$(cd "$(dirname "$0")/.." && pwd)
+# Absolute: the programs run from inside the build folder.
+build=$(cd "$build" && pwd)
+out=${KYR_BENCH_OUT:-$root/bench/results.md}
 bin="$build/bench/kyr_bench"
 if [ ! -x "$bin" ]; then
   echo "bench: $bin not built (configure with -DKYR_BUILD_BENCH=ON)" >&2
@@ -18,11 +22,33 @@ fi
 if [ -e "$root/csapidisablessl.dat" ]; then
   echo "bench: note: csapidisablessl.dat present in $root; running from $build instead" >&2
 fi
+
+# The JVM event figure first (its own process, the real JVM); kyr_bench
+# puts its rows in the table. Skipped when the JVM part was not built or
+# KYR_BENCH_ONLY leaves it out.
+jvm_rows="$build/bench/jvm-rows.tsv"
+rm -f "$jvm_rows"
+jar="$build/bench/kyr_event_bench.jar"
+kyr_jar="$build/java/kyrconnect.jar"
+java=${JAVA_HOME:+$JAVA_HOME/bin/}java
+if [ -f "$jar" ] && [ -f "$kyr_jar" ] && { [ -z "${KYR_BENCH_ONLY:-}" ] || [[ $KYR_BENCH_ONLY == *jvm* ]]; }; then
+  echo "bench: events to a Java listener (JVM harness)"
+  # The library's per-event log lines go to a file, as they would go to the
+  # system log on the device.
+  if ! "$java" -Dkyrconnect.library="$build/bench/libkyr_bench_jni.so" -cp "$jar:$kyr_jar" \
+      quorvex.kyrconnectservice.bench.KyrEventBench "$jvm_rows" 2>"$build/bench/jvm-harness.log"; then
+    echo "bench: the JVM harness failed (see $build/bench/jvm-harness.log)" >&2
+    grep -v '^$' "$build/bench/jvm-harness.log" | tail -n 5 >&2 || true
+    exit 1
+  fi
+  export KYR_BENCH_JVM_ROWS="$jvm_rows"
+fi
+
 cd "$build"
 # On a shared machine a raised priority keeps background builds from
 # dominating the figures; without the right to raise it, run as is.
 run=("$bin")
 if nice -n -10 true 2>/dev/null; then run=(nice -n -10 "$bin"); fi
-"${run[@]}" "$root/bench/results.md"
+"${run[@]}" "$out"
 echo
-cat "$root/bench/results.md"
+cat "$out"

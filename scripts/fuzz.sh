@@ -6,15 +6,15 @@ set -euo pipefail
 build=${1:?build dir}
 secs=${2:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
-shopt -s nullglob
-targets=("$build"/fuzz/fuzz_* "$build"/fuzz/*/fuzz_*)
+# Only built programs: CMake's object folders (CMakeFiles/fuzz_x.dir) match
+# the name too, and a folder passes [ -x ].
+mapfile -t targets < <(find "$build/fuzz" -type f -perm -u+x -name 'fuzz_*' -not -path '*/CMakeFiles/*' 2>/dev/null | sort)
 if [ ${#targets[@]} -eq 0 ]; then
   echo "fuzz: no targets in $build/fuzz" >&2
   exit 1
 fi
 status=0
 for t in "${targets[@]}"; do
-  [ -x "$t" ] || continue
   name=$(basename "$t")
   seeds="$root/fuzz/corpus/${name#fuzz_}"
   work="$root/fuzz/corpus-work/${name#fuzz_}"

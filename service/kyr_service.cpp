@@ -22,6 +22,7 @@
 #include "service/interfaces/directory.h"
 #include "service/kvel.h"
 #include "service/kyr_cache.h"
+#include "service/interfaces/settings.h"
 #include "service/kyr_handles.h"
 #include "service/kyr_notify_table.h"
 
@@ -113,6 +114,7 @@ std::atomic<const char *> g_srvr_addr{nullptr};
 void drop_connection() {
   csDisconnect(g_server_instance.exchange(-1));
   g_srvr_addr = nullptr;
+  SettingsWipeOldPassword();
 }
 
 /* ---- state, close and start-up handshakes ---- */
@@ -315,7 +317,12 @@ void *native_workerLoop(void *arg) {
       kyr_log_printf(KYR_LOG_ERROR, kTag, "csCallbackProcess() returns CSAPI_ERR_NO_CONNECT");
       setConnectState(KYR_Connect_Failed);
     }
-    /* The one-second pause ends early when the close request comes. */
+    /* A wait that ran its second, or one that dispatched, goes straight
+     * back to the queue: a pause there would leave a burst to the ring
+     * alone and lose what overflows it. The one-second pause is for a call
+     * that came back at once (no connection) and ends early when the close
+     * request comes. */
+    if (rc >= 0 || rc == CSAPI_ERR_TIMEOUT) continue;
     struct timespec until;
     clock_gettime(CLOCK_REALTIME, &until);
     until.tv_sec += 1;
@@ -763,6 +770,7 @@ extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeConnect(J
   }
   g_server_instance = handle;
   kyr_cache_clear_all();
+  DirectoryForgetServers();
 
   const int rc = csAuth(handle, serial_copy);
   if (rc == 0) {

@@ -250,6 +250,10 @@ int ccom_io_read_frame(ccom_io *io, char *buf, int *count, int *off, ccom_msg_t 
       if (off) *off = 0;
       int r = io_read(io, buf, CCOM_RX_READ_MAX);
       if (r <= 0) {
+        /* A close is routine; a message cut short by it is a drop. */
+        if (r < 0 && msg->len > 0)
+          csLog(kName, CS_LOG_WARNING, "connection lost with %u bytes of an unfinished message, dropped\n",
+                (unsigned)msg->len);
         buf[0] = '\0';
         return r;
       }

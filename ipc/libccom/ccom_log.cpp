@@ -44,10 +44,28 @@ constexpr int kNumPat = sizeof keypat / sizeof keypat[0];
 /* Compiled once: regexec on a compiled pattern is safe from many threads. */
 regex_t g_keyre[kNumPat];
 bool g_keyre_ok[kNumPat];
+/* The literal start of each pattern (quote and key): every match begins
+ * with it, so the expression only runs from where it occurs. A message
+ * without any of the keys - nearly all of them - then costs one plain
+ * scan per key instead of a case-insensitive expression search. */
+char g_keylit[kNumPat][16];
 pthread_once_t g_keyre_once = PTHREAD_ONCE_INIT;
 
 void compile_keypat() {
-  for (int i = 0; i < kNumPat; i++) g_keyre_ok[i] = regcomp(&g_keyre[i], keypat[i], REG_EXTENDED | REG_ICASE) == 0;
+  for (int i = 0; i < kNumPat; i++) {
+    g_keyre_ok[i] = regcomp(&g_keyre[i], keypat[i], REG_EXTENDED | REG_ICASE) == 0;
+    size_t n = strcspn(keypat[i], "[");
+    if (n >= sizeof g_keylit[i]) n = 0; /* no usable literal: search everywhere */
+    memcpy(g_keylit[i], keypat[i], n);
+    g_keylit[i][n] = '\0';
+  }
+}
+
+/* Where the next match of pattern i can start, at or after from; null when
+ * none can. */
+char *next_candidate(int i, char *from) {
+  if (!g_keylit[i][0]) return *from ? from : nullptr;
+  return strcasestr(from, g_keylit[i]);
 }
 
 /* The closing quote of the string that opens at q, skipping escaped quotes
@@ -109,7 +127,8 @@ extern "C" KYR_API char *debug_string(ccom_msg_t *msg) {
     if (!g_keyre_ok[i]) continue;
     char *cursor = copy;
     regmatch_t m;
-    while (*cursor && regexec(&g_keyre[i], cursor, 1, &m, cursor == copy ? 0 : REG_NOTBOL) == 0) {
+    while ((cursor = next_candidate(i, cursor)) != nullptr &&
+           regexec(&g_keyre[i], cursor, 1, &m, cursor == copy ? 0 : REG_NOTBOL) == 0) {
       char *end = cursor + m.rm_eo;
       char *q1 = strchr(end, '"');
       char *q2 = q1 ? closing_quote(q1) : nullptr;

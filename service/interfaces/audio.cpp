@@ -18,12 +18,13 @@ const char *const kTag = KYR_AUDIO_TAG;
  * together with the cached record, so the two never disagree. */
 AudioSystemStruct s_audioSystem;
 
-/* Stores rec as the cached audio record and, when also_system, into the
- * Java-visible structure, under the one lock. */
-void publish(const CSAudio *rec, bool also_system) {
+/* Stores rec as the cached audio record and as the Java-visible structure,
+ * under the one lock: a reader holding the lock never sees the two from
+ * different writers. */
+void publish(const CSAudio *rec) {
   CSAudio *cached = kyr_cache_audio_lock();
   memcpy(cached, rec, sizeof *cached);
-  if (also_system) kyr_copy_AudioSystemStruct(&s_audioSystem, rec);
+  kyr_copy_AudioSystemStruct(&s_audioSystem, rec);
   kyr_cache_audio_unlock();
 }
 
@@ -34,7 +35,7 @@ int refresh(CSAudio *rec) {
   kyr_cache_audio_load(rec);
   int rc = csAudioGet(rec, kyr_server_instance());
   if (rc == 0) {
-    publish(rec, false);
+    publish(rec);
     return 0;
   }
   kyr_cache_audio_load(rec);
@@ -98,7 +99,6 @@ extern "C" int32_t kyr_audio_get_system(void) {
     kyr_log_printf(KYR_LOG_ERROR, kTag, "csAudioGet error (error:%d, %s)\n", rc, csErrorString());
     return 0;
   }
-  publish(&rec, true);
   return kyr_audio_system_handle();
 }
 
@@ -113,7 +113,7 @@ extern "C" void kyr_audio_changed(const CSAudio *record, unsigned int flags, kyr
   /* Capabilities are announced even when unchanged: the codec sends them
    * when a device comes or goes. */
   if (flags & CSAUDIO_AUDIO_CAPS_FIELD) post(ctx, EVENT_AUDIO_CAPS_CHANGED, static_cast<int>(record->audioCaps), 0);
-  publish(record, true);
+  publish(record);
   post(ctx, EVENT_AUDIO_SYSTEM_CHANGED, kyr_audio_system_handle(), 0);
   kyr_post_settings_list(post, ctx, EVENT_AUDIO_SETTINGS_CHANGED, KYR_SETTINGS_CALL(GetAudioSettingsUpdates, -1, (record, flags)));
 }

@@ -33,8 +33,7 @@ std::vector<DropCase> DropCases() {
 }
 
 // A notification whose handler rejects it (no "params" object) is still a
-// drop and must be logged; disabled while the dispatcher ignores the
-// handler's -2 without a line.
+// drop and must be logged, under the notification's name.
 std::vector<DropCase> RejectedByHandlerCases() {
   return {
       {"params_not_object", "{\"jsonrpc\":\"2.0\",\"method\":\"csTermChangedCB\",\"params\":\"oops\"}",
@@ -57,15 +56,13 @@ TEST_P(DropTest, DroppedWithALogLineAndTheSessionGoesOn) {
 
 INSTANTIATE_TEST_SUITE_P(Garbage, DropTest, ::testing::ValuesIn(DropCases()),
                          [](const ::testing::TestParamInfo<DropCase> &i) { return std::string(i.param.name); });
-INSTANTIATE_TEST_SUITE_P(DISABLED_RejectedByHandler, DropTest, ::testing::ValuesIn(RejectedByHandlerCases()),
+INSTANTIATE_TEST_SUITE_P(RejectedByHandler, DropTest, ::testing::ValuesIn(RejectedByHandlerCases()),
                          [](const ::testing::TestParamInfo<DropCase> &i) { return std::string(i.param.name); });
 
 // Stray bytes that arrive in the same read as a good message must not take
-// the good message down with them.
-// Disabled while the framer still starts a frame at the stray bytes rather
-// than at the object's "{" (the good message is then rejected whole); run
-// with --gtest_also_run_disabled_tests to see it.
-TEST_F(HostileTest, DISABLED_GarbageGluedBeforeAGoodMessageKeepsTheMessage) {
+// the good message down with them: they go out as their own message and the
+// object that follows is framed from its "{".
+TEST_F(HostileTest, GarbageGluedBeforeAGoodMessageKeepsTheMessage) {
   const struct {
     const char *prefix;
     uint32_t handle;
@@ -276,8 +273,8 @@ TEST_F(HostileTest, WrongShapesOfAnswerFailTheCallCleanly) {
 
 // A codec error answer whose code is 0 or positive must still fail the
 // getter: a non-negative result reads as success while the record was never
-// filled. Disabled until the getters map such codes to a failure.
-TEST_F(HostileTest, DISABLED_ErrorAnswerWithAPositiveCodeFailsTheGetter) {
+// filled.
+TEST_F(HostileTest, ErrorAnswerWithAPositiveCodeFailsTheGetter) {
   for (const char *code : {"4", "0", "2147483647"}) {
     SetTermGetAnswer([&](const codec_sim_request &r, std::string *reply) {
       *reply = std::string("{\"jsonrpc\":\"2.0\",\"error\":{\"code\":") + code +
@@ -381,21 +378,22 @@ TEST_F(HostileTest, AbruptCloseInTheMiddleOfAMessage) {
 }
 
 // The half message lost with the connection is a drop like any other and
-// must be logged at the default level (DEBUG lines are off). Disabled while
-// the transport reports the close only at DEBUG and says nothing of the
-// unfinished bytes.
-TEST_F(HostileTest, DISABLED_AbruptCloseLogsTheUnfinishedMessage) {
+// must be logged at the default level (DEBUG lines are off), with its size.
+TEST_F(HostileTest, AbruptCloseLogsTheUnfinishedMessage) {
   std::string note = TermNote(700310, "cut short");
-  ASSERT_GE(codec_sim_send_and_cut(sim_, note, note.size() / 2), 1);
+  size_t half = note.size() / 2;
+  ASSERT_GE(codec_sim_send_and_cut(sim_, note, half), 1);
   ASSERT_TRUE(WaitFor([&] { return csapi_client_get_state(inst_) == CLIENT_STATE_DISCONNECTED; }, 5000));
+  std::string line;
   bool logged = WaitFor(
       [&] {
         for (const kyrtest::LogLine &l : log_.Lines())
-          if (l.prio >= KYR_LOG_WARN) return true;
-        return false;
+          if (l.prio >= KYR_LOG_WARN && l.text.find("unfinished message") != std::string::npos) line = l.text;
+        return !line.empty();
       },
       2000);
-  EXPECT_TRUE(logged) << "the connection and half a message were lost without a line";
+  ASSERT_TRUE(logged) << "the connection and half a message were lost without a line";
+  EXPECT_NE(line.find(std::to_string(half) + " bytes"), std::string::npos) << line;
 }
 
 TEST(HostileTls, HandshakeStallFailsTheConnectWithinItsBound) {

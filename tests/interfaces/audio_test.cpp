@@ -6,7 +6,9 @@
 
 #include <string.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec_sim.h"
@@ -344,6 +346,46 @@ TEST_F(AudioModel, AudioSystemCutsAFortyCharacterToneTo31) {
   codec_sim_inject_error(sim_, "csAudioGet", -4, "", 1);
   EXPECT_EQ(kyr_audio_get_system(), 0);
   EXPECT_EQ(log.Count("csAudioGet error (error:-4, ", KYR_AUDIO_TAG), 1u);
+}
+
+// Java threads refreshing and the worker notifying write the cached record
+// and the structure together: whoever holds the lock sees the structure as
+// a copy of the cache, and each record whole.
+TEST_F(AudioModel, RefreshesAndNotificationsPublishCacheAndStructureTogether) {
+  ASSERT_GT(codec_sim_record_merge(sim_, "Audio", AudioHandle(), R"({"volume":7,"liveMusicMode":7})"), 0u);
+  std::atomic<bool> stop{false};
+  std::atomic<int> mismatches{0}, checks{0};
+  std::thread worker([&] {
+    CSAudio n = SampleAudio();
+    for (uint32_t k = 100; k < 5100; k++) {
+      n.volume = n.liveMusicMode = k;
+      kyr_audio_changed(&n, 0, [](void *, int, int, int) {}, nullptr);
+    }
+  });
+  std::thread java([&] {
+    for (int i = 0; i < 60 && !stop; i++) {
+      if (i % 2)
+        kyr_audio_get_volume();
+      else
+        kyr_audio_get_system();
+    }
+  });
+  std::thread reader([&] {
+    while (!stop) {
+      CSAudio *c = kyr_cache_audio_lock();
+      const AudioSystemStruct *s = kyr_audio_system();
+      bool same = static_cast<uint32_t>(s->volume) == c->volume && c->volume == c->liveMusicMode &&
+                  s->volume == s->liveMusicMode;
+      kyr_cache_audio_unlock();
+      if (!same) mismatches++;
+      checks++;
+    }
+  });
+  worker.join();
+  java.join();
+  stop = true;
+  reader.join();
+  EXPECT_EQ(mismatches.load(), 0) << "of " << checks.load() << " checks";
 }
 
 TEST_F(AudioModel, SleepAndWakeNameTheSystemRecord) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec_sim.h"
@@ -381,6 +382,23 @@ TEST_F(DirectoryTest, LocalLoggingIsQuietDuringASearchAndRestoredAfter) {
   csLogLocalEnable(0);
 }
 
+TEST_F(DirectoryTest, ConcurrentSearchesPutLoggingBackOnlyWhenTheLastEnds) {
+  csLogLocalEnable(1);
+  auto f = filter();
+  Pages a, b;
+  std::thread t([&] { EXPECT_EQ(DirectorySearch("local-1", f.get(), 0, 0, 3, collect, &b), KYR_DIR_SEARCH_COMPLETE); });
+  EXPECT_EQ(DirectorySearch("ldap-1", f.get(), 0, 0, 3, collect, &a), KYR_DIR_SEARCH_COMPLETE);
+  t.join();
+  EXPECT_EQ(a.ids.size(), 100u);
+  EXPECT_EQ(b.ids.size(), 121u);
+  EXPECT_FALSE(a.logOnDuring);
+  EXPECT_FALSE(b.logOnDuring);
+  EXPECT_TRUE(ccom_debug_on());
+  csLogLocalEnable(0);
+  release_all(a);
+  release_all(b);
+}
+
 // ---- entries ----
 
 TEST_F(DirectoryTest, EntryLookUpFillsEveryFieldAndOnlyValidDevices) {
@@ -439,21 +457,21 @@ TEST_F(DirectoryTest, EntryLookUpFailures) {
 
 // ---- dialling ----
 
-CSAddressList address_list(int count) {
-  CSAddressList l;
+DirAddressListStruct address_list(int count) {
+  DirAddressListStruct l;
   memset(&l, 0, sizeof l);
-  l.listCount = count;
+  l.count = count;
   for (int i = 0; i < 10; i++) {
-    l.list[i].rate = 384 * (i + 1);
-    snprintf(l.list[i].Address, sizeof l.list[i].Address, "10.9.0.%d", i + 1);
+    l.entries[i].rate = 384 * (i + 1);
+    snprintf(l.entries[i].address, sizeof l.entries[i].address, "10.9.0.%d", i + 1);
   }
   snprintf(l.siteName, sizeof l.siteName, "Site %d", count);
   return l;
 }
 
 TEST_F(DirectoryTest, DialEntrySendsExactlyTheCountedAddresses) {
-  CSAddressList l = address_list(2);
-  memset(l.list[1].Address, 'a', sizeof l.list[1].Address);  // no terminator
+  DirAddressListStruct l = address_list(2);
+  memset(l.entries[1].address, 'a', sizeof l.entries[1].address);  // no terminator
   EXPECT_EQ(DirectoryDialEntry(&l, sizeof l), 0);
   cJSON *p = LastParams("csConfTermDialList");
   ASSERT_NE(p, nullptr);
@@ -471,12 +489,12 @@ TEST_F(DirectoryTest, DialEntrySendsExactlyTheCountedAddresses) {
 
 TEST_F(DirectoryTest, DialEntryRefusesWhatCannotBeDialled) {
   kyrtest::LogCapture log;
-  CSAddressList none = address_list(0), many = address_list(11), negative = address_list(-3);
+  DirAddressListStruct none = address_list(0), many = address_list(11), negative = address_list(-3);
   EXPECT_EQ(DirectoryDialEntry(&none, sizeof none), -1);
   EXPECT_EQ(log.Find("DirectoryDialEntry no addresses to dial\n", KYR_DIR_TAG).size(), 1u);
   EXPECT_EQ(DirectoryDialEntry(&negative, sizeof negative), -1);
   EXPECT_EQ(DirectoryDialEntry(&many, sizeof many), -1);
-  CSAddressList ok = address_list(1);
+  DirAddressListStruct ok = address_list(1);
   EXPECT_EQ(DirectoryDialEntry(&ok, sizeof ok - 1), -1);
   EXPECT_EQ(DirectoryDialEntry(nullptr, sizeof ok), -1);
   EXPECT_EQ(Count("csConfTermDialList") + Count("csCommGet") + Count("csConfGet"), 0);
@@ -484,7 +502,7 @@ TEST_F(DirectoryTest, DialEntryRefusesWhatCannotBeDialled) {
 
 TEST_F(DirectoryTest, DialEntryFailuresAreLoggedAndBadAddressReported) {
   kyrtest::LogCapture log;
-  CSAddressList l = address_list(1);
+  DirAddressListStruct l = address_list(1);
   codec_sim_inject_error(sim_, "csConfTermDialList", -8, "", 1);
   EXPECT_EQ(DirectoryDialEntry(&l, sizeof l), -8);
   EXPECT_EQ(log.Find("DirectoryDialEntry: csConfTermDialList error (error:-8, Bad address)").size(), 1u);
@@ -500,11 +518,7 @@ TEST_F(DirectoryTest, DialEntryFailuresAreLoggedAndBadAddressReported) {
   EXPECT_EQ(ev[0].v1, 0x304);
 }
 
-struct Group {
-  int32_t count;
-  CSAddressList lists[KYR_DIR_MAX_GROUP_LISTS];
-};
-static_assert(sizeof(Group) == sizeof(DirAddressListArrayStruct), "test group has Java's layout");
+using Group = DirAddressListArrayStruct;
 
 TEST_F(DirectoryTest, DialGroupSendsEveryList) {
   std::unique_ptr<Group> g(new Group());
@@ -512,7 +526,7 @@ TEST_F(DirectoryTest, DialGroupSendsEveryList) {
   g->lists[0] = address_list(1);
   g->lists[1] = address_list(3);
   // Only the lists the count names need be given.
-  EXPECT_EQ(DirectoryDialGroup(g.get(), 4 + 2 * sizeof(CSAddressList)), 0);
+  EXPECT_EQ(DirectoryDialGroup(g.get(), 4 + 2 * sizeof(DirAddressListStruct)), 0);
   cJSON *p = LastParams("csConfTermDialListArray");
   ASSERT_NE(p, nullptr);
   cJSON *arr = cJSON_GetObjectItem(p, "pAddressListArray");
@@ -535,7 +549,7 @@ TEST_F(DirectoryTest, DialGroupRefusesWhatCannotBeDialled) {
   g->count = 2;
   g->lists[0] = address_list(2);
   g->lists[1] = address_list(2);
-  EXPECT_EQ(DirectoryDialGroup(g.get(), 4 + sizeof(CSAddressList)), -1) << "second list past the buffer";
+  EXPECT_EQ(DirectoryDialGroup(g.get(), 4 + sizeof(DirAddressListStruct)), -1) << "second list past the buffer";
   EXPECT_EQ(DirectoryDialGroup(g.get(), 3), -1);
   g->lists[1] = address_list(0);
   EXPECT_EQ(DirectoryDialGroup(g.get(), sizeof *g), -1) << "an empty list in the group";

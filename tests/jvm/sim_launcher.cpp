@@ -14,7 +14,7 @@
 // TEXT stands for the byte NN, so tests can send text that is not UTF-8.
 //
 // First line on standard output: "listening host=ADDR port=N tls=on|off".
-// With --echo every request is printed as "recv[CONN] TEXT".
+// With --echo every request is printed as "recv[CONN] TEXT" (password values emptied).
 // Commands, one per line; each answer ends with a line holding ".":
 //   close                 close every connection    -> "closed N"
 //   connections           open connections          -> "connections N"

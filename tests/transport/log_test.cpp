@@ -87,6 +87,11 @@ TEST(DebugString, PasswordValuesAreEmptiedOtherKeysKept) {
       {R"({"adminPwd":)", R"({"adminPwd":)"},
       {R"({"a":1,"adminPwd":"one","b":{"adminPwd":"two"}})", R"({"a":1,"adminPwd":"","b":{"adminPwd":""}})"},
       {"plain text", "plain text"},
+      // The key's text seen first where it is no key; the real key later.
+      {R"({"name":"password","hint":"\"Password","password":"x","b":"adminpwd"})",
+       R"({"name":"password","hint":"\"Password","password":"","b":"adminpwd"})"},
+      {R"({"pTerm":{"password":"secret","PASSWORD":"two"},"flags":1})",
+       R"({"pTerm":{"password":"","PASSWORD":""},"flags":1})"},
   };
   for (const auto &c : cases) EXPECT_EQ(Redact(c.in), c.out) << c.in;
 }

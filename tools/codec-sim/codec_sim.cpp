@@ -348,7 +348,7 @@ bool handshake(codec_sim *sim, sim_conn &c, const std::string &method, const cJS
 
 void echo_request(const codec_sim_request &r) {
     std::lock_guard<std::mutex> lk(g_print_mu);
-    printf("recv[%d] %s\n", r.conn, r.text.c_str());
+    printf("recv[%d] %s\n", r.conn, codec_sim_mask_passwords(r.text).c_str());
     fflush(stdout);
 }
 

@@ -175,3 +175,7 @@ int codec_sim_flood(codec_sim *sim, const std::string &text, int count, int per_
 // by challenge (first 95 characters).
 std::string codec_sim_challenge_response(const std::string &id, const std::string &challenge);
 const char *codec_sim_error_string(int code);
+// A copy of a message's text with the value of every string member whose
+// name contains "pwd" or "pass" (any letter case) emptied, at any depth; the
+// request echo prints this. Bytes that are not JSON pass through unchanged.
+std::string codec_sim_mask_passwords(const std::string &text);

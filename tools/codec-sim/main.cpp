@@ -25,7 +25,7 @@
 //   --quiet              do not print the requests
 //
 // Output: the first line is "codec-sim listening port=N tls=on|off"; then
-// every request received, one per line, as "recv[CONN] TEXT".
+// every request received, one per line, as "recv[CONN] TEXT" (password values emptied).
 //
 // Commands on standard input, one per line (optional; end of input is fine):
 //   notify METHOD [FLAGS]   push a notification with the model's record
