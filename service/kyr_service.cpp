@@ -299,6 +299,9 @@ void *native_workerLoop(void *arg) {
   pthread_cond_broadcast(&s_workerStartupCond);
   pthread_mutex_unlock(&s_workerStartupMutex);
 
+  /* What an earlier set-up of this process left in the queue belongs to its
+   * connection, not to this one. */
+  if (csCallbackSkipQueued() != 0) kyr_log_printf(KYR_LOG_ERROR, kTag, "callback registry not available\n");
   /* Synthetic notifications of the test hooks reach these callbacks from
    * their own thread. */
   if (csCallbackShareThreadRegistry() != 0) kyr_log_printf(KYR_LOG_ERROR, kTag, "callback registry not shared\n");

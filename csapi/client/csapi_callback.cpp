@@ -580,6 +580,20 @@ int csapi_client_process_callbacks(int timeoutMs, int global) {
   return rc;
 }
 
+int csCallbackSkipQueued(void) {
+  Registry *reg = obtain_registry(0);
+  if (!reg) return -1;
+  release_registry(reg);
+  MsgQueue &q = callbacks_msgq;
+  pthread_mutex_lock(&callbacks_mut);
+  if (!reg->synced) resync(reg);
+  reg->readSeq = q.writeSeq;
+  reg->readPos = q.writePos;
+  wake_writers();
+  pthread_mutex_unlock(&callbacks_mut);
+  return 0;
+}
+
 int csCallbackShareThreadRegistry(void) {
   Registry *reg = obtain_registry(0);
   if (!reg) return -1;

@@ -93,6 +93,12 @@ KYR_API void csCallbackUnshareThreadRegistry(void);
  * -1 when no registry is shared or it has no callbacks for name. fn must not
  * withdraw the registry itself. */
 KYR_API int callback_run_shared(const char *name, void (*fn)(const csCallbackEntry *table, void *ctx), void *ctx);
+/* Moves the calling thread's registry to the newest position in the queue:
+ * notifications already queued (from an earlier session of this process)
+ * are never delivered to it. A thread that starts a new session of
+ * notification processing calls this first. 0, or -1 when the registry
+ * cannot be had. */
+KYR_API int csCallbackSkipQueued(void);
 KYR_API int callback_init(void);
 KYR_API int callback_exit(void);
 

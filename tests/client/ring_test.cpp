@@ -220,6 +220,21 @@ TEST(Ring, EachRegistryReadsEveryRecord) {
   ccom_client_msg_free(m0);
 }
 
+TEST(Ring, ARegistryThatSkipsTheQueuedStartsWithTheNextRecord) {
+  std::string stale = make_note(5, 70), fresh = make_note(6, 75);
+  post(1, stale);
+  on_fresh_thread([&] {
+    ASSERT_EQ(csCallbackSkipQueued(), 0);
+    ccom_msg_t *m = ccom_client_msg_alloc();
+    EXPECT_TRUE(drain(m).empty()) << "nothing queued before the skip is delivered";
+    post(2, fresh);
+    auto got = drain(m);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], fresh);
+    ccom_client_msg_free(m);
+  });
+}
+
 TEST(Ring, WaitTimesOutAfterItsTime) {
   on_fresh_thread([] {
     ccom_msg_t *m = ccom_client_msg_alloc();
