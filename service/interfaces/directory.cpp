@@ -99,15 +99,17 @@ int32_t publish_system(const CSDir &dir) {
  * field, but only the devices and addresses the counts make valid. */
 void fill_entry(KyrDirEntryStruct *dst, const CSDirEnt &src) {
   kyr_copy_KyrDirEntryStruct(dst, &src);
+  const int maxDevices = static_cast<int>(sizeof dst->videoDevice / sizeof dst->videoDevice[0]);
   int devices = src.videoDeviceCount < 0 ? 0 : src.videoDeviceCount;
-  if (devices > 5) devices = 5;
+  if (devices > maxDevices) devices = maxDevices;
   dst->videoDeviceCount = devices;
   for (int d = 0; d < devices; d++) {
     const CSVideoDevice &sd = src.videoDevice[d];
     DirVideoDeviceStruct &dd = dst->videoDevice[d];
     kyr_copy_DirVideoDeviceStruct(&dd, &sd);
+    const int maxAddrs = static_cast<int>(sizeof dd.addr / sizeof dd.addr[0]);
     int addrs = sd.addrCount < 0 ? 0 : sd.addrCount;
-    if (addrs > 10) addrs = 10;
+    if (addrs > maxAddrs) addrs = maxAddrs;
     dd.addrCount = addrs;
     for (int a = 0; a < addrs; a++) kyr_copy_text(dd.addr[a].text, sizeof dd.addr[a].text, sd.addr[a]);
   }
@@ -462,8 +464,9 @@ extern "C" DirectorySearchResult DirectorySearch(const char *serverId, const Kyr
       if (rc == CSAPI_ERR_BAD_PARAMETER) post_error(ERROR_REASON_DIR_SEARCH_BAD_PARAMETER);
       return KYR_DIR_SEARCH_FAILED;
     }
+    const int capacity = static_cast<int>(sizeof list->list / sizeof list->list[0]);
     int n = list->listCount < 0 ? 0 : list->listCount;
-    if (n > 64) n = 64;
+    if (n > capacity) n = capacity;
     if (n == 0) {
       if (++emptyPages >= KYR_DIR_SEARCH_MAX_EMPTY_PAGES) {
         kyr_log_printf(KYR_LOG_ERROR, kTag, "DirectoryAsyncSearch: %d empty pages in a row, search given up\n",

@@ -23,6 +23,7 @@
 #include "service/interfaces/directory.h"
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
+#include "service/interfaces/settings.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -43,6 +44,14 @@ void sink(int code, int v1, int v2, jobject obj) {
 std::vector<Event> events() {
   std::lock_guard<std::mutex> g(g_mu);
   return g_events;
+}
+
+// Gives back what an event handed over: a settings list or a server node.
+void release_event(const Event &e) {
+  if (e.code == EVENT_DIR_SETTINGS_CHANGED)
+    SettingsListRelease(e.v1);
+  else
+    DirectoryReleaseList(e.v1);
 }
 
 class DirectoryTest : public ::testing::Test {
@@ -606,8 +615,8 @@ TEST_F(DirectoryTest, ServerComingOnlineWithNewContentsPostsStatusModifiedSettin
   EXPECT_EQ(node->status, 6u);
   EXPECT_EQ(node->lastModifiedTime, 1800000000u);
   EXPECT_EQ(known("presence-1").status, 6u) << "the cached slot took the new record";
-  DirectoryReleaseList(ev[0].v1);
-  DirectoryReleaseList(ev[2].v1);
+  release_event(ev[0]);
+  release_event(ev[2]);
   EXPECT_EQ(kyr_handle_count(), before);
 }
 
@@ -633,6 +642,7 @@ TEST_F(DirectoryTest, ServerStatusRules) {
     on_dir_server_changed(&s, 0x4, 0);  // puts the old state in the table
     {
       std::lock_guard<std::mutex> g(g_mu);
+      for (const auto &e : g_events) release_event(e);
       g_events.clear();
     }
     size_t before = kyr_handle_count();
@@ -643,7 +653,7 @@ TEST_F(DirectoryTest, ServerStatusRules) {
     std::vector<int> codes;
     for (const auto &e : ev) codes.push_back(e.code);
     EXPECT_EQ(codes, c.codes);
-    for (const auto &e : ev) DirectoryReleaseList(e.v1);
+    for (const auto &e : ev) release_event(e);
     EXPECT_EQ(kyr_handle_count(), before) << "a node no event carried was kept";
   }
 }
@@ -658,7 +668,7 @@ TEST_F(DirectoryTest, UnknownServerChangePostsOnlyModifiedAndSettings) {
   EXPECT_EQ(ev[0].code, EVENT_DIR_SERVER_MODIFIED);
   EXPECT_EQ(ev[1].code, EVENT_DIR_SETTINGS_CHANGED);
   EXPECT_EQ(known("gds-1").enabled, 1u);
-  DirectoryReleaseList(ev[0].v1);
+  for (const auto &e : ev) release_event(e);
   on_dir_server_changed(nullptr, 0x3, 0);
   EXPECT_EQ(events().size(), 2u);
 }
@@ -704,7 +714,7 @@ TEST_F(DirectoryTest, EntryEventsOnlyForAnOnlineKnownServer) {
   on_dir_server_changed(&s, 0x4, 0);  // switched off, status still 6
   {
     std::lock_guard<std::mutex> g(g_mu);
-    for (const auto &x : g_events) DirectoryReleaseList(x.v1);
+    for (const auto &x : g_events) release_event(x);
     g_events.clear();
   }
   kyr_copy_text(e.id, sizeof e.id, "gds-1:3");
@@ -732,6 +742,7 @@ TEST_F(DirectoryTest, DirectoryChangeRefreshesServersAndPostsTheSnapshot) {
   EXPECT_EQ(sys->localAvailability, 2u);
   {
     std::lock_guard<std::mutex> g(g_mu);
+    release_event(g_events[1]);
     g_events.clear();
   }
   on_dir_changed(&rec, CSDIR_MAX_SRVRS_FIELD, 0);
@@ -743,7 +754,7 @@ TEST_F(DirectoryTest, DirectoryChangeRefreshesServersAndPostsTheSnapshot) {
   EXPECT_EQ(kyr_handle_resolve(ev[0].v1, 20, KYR_HANDLE_STATIC), sys);
   EXPECT_EQ(sys->maxSrvrs, 8u) << "the record fetched with the servers is shown";
   EXPECT_EQ(ev[1].code, EVENT_DIR_SETTINGS_CHANGED);
-  DirectoryReleaseList(ev[1].v1);
+  release_event(ev[1]);
 }
 
 }  // namespace

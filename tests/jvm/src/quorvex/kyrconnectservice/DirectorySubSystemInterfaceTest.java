@@ -232,6 +232,21 @@ public class DirectorySubSystemInterfaceTest {
     }
 
     @Test
+    public void aListenerThatThrowsEndsTheSearchWithoutCompletion() throws Exception {
+        DirectorySubSystemInterface.SearchParams p = new DirectorySubSystemInterface.SearchParams("ldap-1", -1, 0,
+                10, (page, params) -> {
+                    throw new IllegalStateException("listener failure on purpose");
+                });
+        dir.search(p, anyFilter());
+        assertEquals("no page after the failing one", 1, dir.firsts.size());
+        assertEquals(1, sim.count("csDirListGet"));
+        assertEquals(1, sim.count("csDirSrvrListStop"));
+        assertNull(next(500, null, KyrEvents.EVENT_DIR_SEARCH_DONE));
+        assertNull("the page was released before the listener ran",
+                KyrDirEntryStruct.newDirectByteBuffer(dir.firsts.get(0), KyrDirEntryStructLayout.SIZE));
+    }
+
+    @Test
     public void anUnknownServerDoesNothing() throws Exception {
         DirectorySubSystemInterface.SearchParams p = dir.search("ldap-9", anyFilter(), 0, 64, null);
         assertTrue(dir.firsts.isEmpty());
@@ -264,7 +279,9 @@ public class DirectorySubSystemInterfaceTest {
         long gds = serverRecord("gds-1");
         sim.merge("DirSrvr", gds, "{\"status\":3}");
         assertEquals(1, sim.notify("csDirSrvrChangedCB", 0x2, gds));
-        assertNotNull(next(WAIT, null, KyrEvents.EVENT_DIR_SETTINGS_CHANGED));
+        Ev settings = next(WAIT, null, KyrEvents.EVENT_DIR_SETTINGS_CHANGED);
+        assertNotNull(settings);
+        dir.releaseSettings(settings.value1);
         assertEquals(3, dir.getServers(0x2).get(0).status);
         long offline = sim.merge("DirEnt", 0, "{\"id\":\"gds-1:9\"}");
         long nowhere = sim.merge("DirEnt", 0, "{\"id\":\"nowhere:1\"}");
