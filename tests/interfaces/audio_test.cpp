@@ -14,6 +14,7 @@
 #include "codec_sim.h"
 #include "csapi/client/csapi_client.h"
 #include "csapi/client/csapi_rpc.h"
+#include "ipc/libccom/ccom.h"
 #include "service/interfaces/audio.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/security.h"
@@ -450,6 +451,22 @@ TEST_F(AudioModel, RefreshesAndNotificationsPublishCacheAndStructureTogether) {
   stop = true;
   reader.join();
   EXPECT_EQ(mismatches.load(), 0) << "of " << checks.load() << " checks";
+}
+
+// Changing the meeting password, accepted or refused, never puts either
+// password into a log line (the client's own request logging included).
+TEST_F(AudioModel, PasswordChangesLogNoPasswordValue) {
+  kyrtest::LogCapture log;
+  csLogLocalEnable(1);
+  EXPECT_EQ(SetSecuritySystemSettings("old_meeting_password", "Old-Secret-1"), 0);
+  int ok = SetSecuritySystemSettings("meeting_password", "Fresh-Secret-22");
+  EXPECT_EQ(SetSecuritySystemSettings("old_meeting_password", "Wrong-Secret-3"), 0);
+  int refused = SetSecuritySystemSettings("meeting_password", "x");
+  csLogLocalEnable(0);
+  EXPECT_NE(ok, refused) << "one change is accepted, the other is not";
+  EXPECT_FALSE(log.Find("csSecPwdSet").empty()) << "the requests were logged";
+  for (const char *secret : {"Old-Secret-1", "Fresh-Secret-22", "Wrong-Secret-3"})
+    EXPECT_TRUE(log.Find(secret).empty()) << secret << " was logged: " << log.Find(secret)[0].text;
 }
 
 TEST_F(AudioModel, SleepAndWakeNameTheSystemRecord) {
