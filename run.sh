@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One entry point for everything: ./run.sh <target>
 #   demo    build, start the codec simulator on loopback, drive a real session
-#   test    the whole test suite: normal build, then AddressSanitizer+UBSan build
+#   test    the whole test suite: normal build, then AddressSanitizer+UBSan build,
+#           then the 32-bit x86 build (native suites and the JVM suite on the i386 JDK)
 #   tsan    the concurrency tests under ThreadSanitizer
 #   bench   the benchmarks; writes bench/results.md
 #   fuzz    each libFuzzer target for FUZZ_SECONDS (default 60) seconds
@@ -9,6 +10,7 @@
 # left alone) and every fuzz target for a few seconds, so neither command
 # can break unseen.
 #   build   just build (normal)
+#   cross   armhf and arm64 cross-builds, native suites under qemu-user
 # Every target installs missing Debian packages first.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -65,13 +67,36 @@ smoke() {  # label, command...: counted like a test
   fi
 }
 
+# Another ABI built with Debian's cross compiler and multiarch packages
+# (toolchain files in cmake/), its suites run on this machine: i386 directly,
+# with the i386 JDK for the JVM suite; ARM under qemu-user, native suites only.
+abi_toolchain() {  # abi -> toolchain file
+  case "$1" in
+    i386) echo cmake/i686-linux-gnu.cmake ;;
+    armhf) echo cmake/arm-linux-gnueabihf.cmake ;;
+    arm64) echo cmake/aarch64-linux-gnu.cmake ;;
+  esac
+}
+run_abi() {  # abi, extra cmake args...
+  local abi=$1; shift
+  # Optimised like the normal build but without debug information, which
+  # costs a good part of the compile time (this build is in the default run).
+  configure "build/$abi" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$ROOT/$(abi_toolchain "$abi")" \
+    -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" "$@"
+  if [ "$abi" = i386 ]; then
+    JAVA_HOME=/usr/lib/jvm/java-17-openjdk-i386 run_ctest "build/$abi" "$abi"
+  else
+    run_ctest "build/$abi" "$abi"
+  fi
+}
+
 case "$target" in
   build)
     scripts/bootstrap.sh
     configure build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
     ;;
   test)
-    scripts/bootstrap.sh "${FUZZ_PKGS[@]}" "${BENCH_PKGS[@]}"
+    scripts/bootstrap.sh @i386 "${FUZZ_PKGS[@]}" "${BENCH_PKGS[@]}"
     PASSED=0; FAILED=0; status=0
     configure build/normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
     run_ctest build/normal normal || status=1
@@ -79,6 +104,7 @@ case "$target" in
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     configure build/asan -DCMAKE_BUILD_TYPE=Debug -DKYR_SANITIZE=address,undefined
     run_ctest build/asan asan+ubsan -LE no_asan || status=1
+    run_abi i386 || status=1
     unset ASAN_OPTIONS UBSAN_OPTIONS
     build_bench
     smoke "bench (quick)" env KYR_BENCH_QUICK=1 KYR_BENCH_OUT="$ROOT/build/bench/results-quick.md" \
@@ -113,8 +139,17 @@ case "$target" in
     build_fuzz
     exec "$ROOT/scripts/fuzz.sh" build/fuzz "${FUZZ_SECONDS:-60}"
     ;;
+  cross)
+    scripts/bootstrap.sh @cross
+    PASSED=0; FAILED=0; status=0
+    for abi in armhf arm64; do
+      run_abi "$abi" -DKYR_BUILD_JAVA=OFF || status=1
+    done
+    echo "total: $PASSED passed, $FAILED failed"
+    exit $status
+    ;;
   *)
-    echo "usage: $0 {demo|test|tsan|bench|fuzz|build}" >&2
+    echo "usage: $0 {demo|test|tsan|bench|fuzz|build|cross}" >&2
     exit 2
     ;;
 esac

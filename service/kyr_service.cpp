@@ -22,6 +22,7 @@
 #include "service/interfaces/directory.h"
 #include "service/kvel.h"
 #include "service/kyr_cache.h"
+#include "service/interfaces/settings.h"
 #include "service/kyr_handles.h"
 #include "service/kyr_notify_table.h"
 
@@ -113,6 +114,7 @@ std::atomic<const char *> g_srvr_addr{nullptr};
 void drop_connection() {
   csDisconnect(g_server_instance.exchange(-1));
   g_srvr_addr = nullptr;
+  SettingsWipeOldPassword();
 }
 
 /* ---- state, close and start-up handshakes ---- */
@@ -768,6 +770,7 @@ extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeConnect(J
   }
   g_server_instance = handle;
   kyr_cache_clear_all();
+  DirectoryForgetServers();
 
   const int rc = csAuth(handle, serial_copy);
   if (rc == 0) {

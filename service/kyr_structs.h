@@ -25,7 +25,8 @@
   X(DirAddressListArrayStruct)   \
   X(KyrCameraStruct)             \
   X(CalendarMeetingInfoStruct)   \
-  X(CalendarServerInfoStruct)
+  X(CalendarServerInfoStruct)    \
+  X(KyrFarCameraList)
 
 KYR_EXTERN_C_BEGIN
 #define KYR_STRUCT_DECLARE(cls)                                                                       \

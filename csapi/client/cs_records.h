@@ -936,7 +936,9 @@
 #define CS_DECL_U32(n, c, a) uint32_t n;
 #define CS_DECL_COUNT(n, c, a) int32_t n;
 #define CS_DECL_TEXT(n, c, a) char n[c];
-#define CS_DECL_DBL(n, c, a) double n;
+/* Doubles are 8-aligned on every ABI (i386 and Android x86 would put them on
+ * 4), so records Java reads in place have one layout everywhere. */
+#define CS_DECL_DBL(n, c, a) __attribute__((aligned(8))) double n;
 #define CS_DECL_LIST(n, c, a) a n[c];
 #define CS_DECL_STRS(n, c, a) char n[c][a];
 #define CS_DECL_STRSKEEP(n, c, a) char n[c][a];

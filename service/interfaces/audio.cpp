@@ -7,7 +7,6 @@
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
-#include "service/interfaces/settings_pending.h"
 #include "service/kyr_cache.h"
 
 namespace {
@@ -18,12 +17,13 @@ const char *const kTag = KYR_AUDIO_TAG;
  * together with the cached record, so the two never disagree. */
 AudioSystemStruct s_audioSystem;
 
-/* Stores rec as the cached audio record and, when also_system, into the
- * Java-visible structure, under the one lock. */
-void publish(const CSAudio *rec, bool also_system) {
+/* Stores rec as the cached audio record and as the Java-visible structure,
+ * under the one lock: a reader holding the lock never sees the two from
+ * different writers. */
+void publish(const CSAudio *rec) {
   CSAudio *cached = kyr_cache_audio_lock();
   memcpy(cached, rec, sizeof *cached);
-  if (also_system) kyr_copy_AudioSystemStruct(&s_audioSystem, rec);
+  kyr_copy_AudioSystemStruct(&s_audioSystem, rec);
   kyr_cache_audio_unlock();
 }
 
@@ -34,7 +34,7 @@ int refresh(CSAudio *rec) {
   kyr_cache_audio_load(rec);
   int rc = csAudioGet(rec, kyr_server_instance());
   if (rc == 0) {
-    publish(rec, false);
+    publish(rec);
     return 0;
   }
   kyr_cache_audio_load(rec);
@@ -98,7 +98,6 @@ extern "C" int32_t kyr_audio_get_system(void) {
     kyr_log_printf(KYR_LOG_ERROR, kTag, "csAudioGet error (error:%d, %s)\n", rc, csErrorString());
     return 0;
   }
-  publish(&rec, true);
   return kyr_audio_system_handle();
 }
 
@@ -113,9 +112,9 @@ extern "C" void kyr_audio_changed(const CSAudio *record, unsigned int flags, kyr
   /* Capabilities are announced even when unchanged: the codec sends them
    * when a device comes or goes. */
   if (flags & CSAUDIO_AUDIO_CAPS_FIELD) post(ctx, EVENT_AUDIO_CAPS_CHANGED, static_cast<int>(record->audioCaps), 0);
-  publish(record, true);
+  publish(record);
   post(ctx, EVENT_AUDIO_SYSTEM_CHANGED, kyr_audio_system_handle(), 0);
-  kyr_post_settings_list(post, ctx, EVENT_AUDIO_SETTINGS_CHANGED, KYR_SETTINGS_CALL(GetAudioSettingsUpdates, -1, (record, flags)));
+  kyr_post_settings_list(post, ctx, EVENT_AUDIO_SETTINGS_CHANGED, GetAudioSettingsUpdates(record, flags));
 }
 
 extern "C" void on_audio_changed(const CSAudio *record, unsigned int flags, uintptr_t userDefined) {
@@ -144,12 +143,12 @@ KYR_AUDIO_JNI(void, NativePlayDTMF)(JNIEnv *env, jobject, jstring chars, jint du
 KYR_AUDIO_JNI(jlong, NativeGetAudioSystem)(JNIEnv *, jobject) { return kyr_handle_result(kyr_audio_get_system()); }
 
 KYR_AUDIO_JNI(jlong, NativeGetAudioSettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(KYR_SETTINGS_CALL(GetAudioSystemSettings, -1, ()));
+  return kyr_handle_result(GetAudioSystemSettings());
 }
 
 KYR_AUDIO_JNI(jint, NativeSetAudioSettings)(JNIEnv *env, jobject, jstring key, jstring value) {
   JniUtf k(env, key), v(env, value);
-  return KYR_SETTINGS_CALL(SetAudioSystemSettings, -1, (k.get(), v.get()));
+  return SetAudioSystemSettings(k.get(), v.get());
 }
 
 KYR_AUDIO_JNI(void, NativeAudioSettingsRelease)(JNIEnv *, jobject, jlong head) { SettingsListRelease(head); }

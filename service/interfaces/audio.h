@@ -4,8 +4,9 @@
  *
  * The cached audio record (kyr_cache audio) and the Java-visible
  * AudioSystemStruct are written together under the cache's audio lock, by
- * Java threads refreshing and by the worker's notification; Java reads the
- * structure in place through its buffer. Logs under "KyrConnectLib:Audio". */
+ * Java threads refreshing and by the worker's notification (the post-connect
+ * fetch fills the cache alone); Java reads the structure in place through
+ * its buffer. Logs under "KyrConnectLib:Audio". */
 #ifndef KYR_AUDIO_H
 #define KYR_AUDIO_H
 
@@ -23,8 +24,8 @@
 
 KYR_EXTERN_C_BEGIN
 
-/* The volume / mute state after refreshing the cached record from the
- * codec; 0 when the refresh fails (logged). */
+/* The volume / mute state after refreshing the cached record (and the
+ * structure) from the codec; 0 when the refresh fails (logged). */
 int kyr_audio_get_volume(void);
 int kyr_audio_get_mute(void);
 

@@ -11,11 +11,9 @@
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
-#include "service/interfaces/settings_link.h"
+#include "service/interfaces/iface_post.h"
+#include "service/interfaces/settings_pending.h"
 
-#pragma weak GetCalendarSystemSettings
-#pragma weak GetCalendarSettingsUpdates
-#pragma weak SetCalendarSystemSettings
 
 /* Java reads the record behind the link word with the layouts' offsets, so
  * every field of the layouts must sit exactly 4 bytes after the record's. */
@@ -25,6 +23,12 @@
 #define KYR_CAL_CHECK_MEETING(t, n, c, a, ...) KYR_CAL_CHECK_ROW(CalendarMeetingInfoStruct, CSCalMeeting, n)
 CS_FIELDS_CalSrvr(KYR_CAL_CHECK_SRVR)
 CS_FIELDS_CalMeeting(KYR_CAL_CHECK_MEETING)
+/* The calendar record is posted as it is (no link word). */
+#define KYR_CAL_CHECK_CAL(t, n, c, a, ...) \
+  static_assert(offsetof(CalendarStruct, n) == offsetof(CSCal, n), "CalendarStruct." #n " must match the record");
+CS_FIELDS_Cal(KYR_CAL_CHECK_CAL)
+static_assert(sizeof(CSCal) == sizeof(CalendarStruct), "CalendarStruct is the record");
+#undef KYR_CAL_CHECK_CAL
 static_assert(sizeof(CSCalSrvr) + 4 == sizeof(CalendarServerInfoStruct), "server node is link + record");
 static_assert(sizeof(CSCalMeeting) + 4 == sizeof(CalendarMeetingInfoStruct), "meeting node is link + record");
 #undef KYR_CAL_CHECK_ROW
@@ -170,10 +174,10 @@ extern "C" int kyr_cal_release(int64_t head) { return kyr_list_release(head, kTa
 
 namespace {
 
-/* Posts code with a one-node copy of rec as value1, or nothing when there is
- * no record or no memory. */
+/* Posts code with a one-node copy of rec as value1 (Java owns it then), or
+ * nothing when there is no record, nobody to receive it, or no memory. */
 void post_node(uintptr_t cookie, int code, const void *rec, size_t size, unsigned int flags) {
-  if (!rec) return;
+  if (!rec || !cookie) return;
   int64_t h = node_of(rec, size);
   if (h <= 0) return;
   send_event(reinterpret_cast<callback_cookie *>(cookie), code, static_cast<int>(h), static_cast<int>(flags), nullptr);
@@ -192,9 +196,8 @@ extern "C" void on_cal_changed(const CSCal *record, unsigned int flags, uintptr_
 
 extern "C" void on_cal_server_changed(const CSCalSrvr *record, unsigned int flags, uintptr_t userDefined) {
   if (!record) return;
-  int64_t updates = KYR_SETTINGS_CALL(kTag, -1, GetCalendarSettingsUpdates, record, flags);
-  send_event(reinterpret_cast<callback_cookie *>(userDefined), EVENT_CAL_SETTINGS_CHANGED,
-             static_cast<int>(kyr_handle_result(updates)), 0, nullptr);
+  int64_t updates = KYR_SETTINGS_CALL(GetCalendarSettingsUpdates, -1, (record, flags));
+  kyr_post_settings_list(kyr_post_to_java, reinterpret_cast<void *>(userDefined), EVENT_CAL_SETTINGS_CHANGED, updates);
   post_node(userDefined, EVENT_CAL_SERVER_CHANGED, record, sizeof *record, flags);
 }
 
@@ -234,13 +237,13 @@ KYR_API JNIEXPORT jlong JNICALL KYR_CAL_JNI(NativeGetMeetings)(JNIEnv *, jobject
 }
 
 KYR_API JNIEXPORT jlong JNICALL KYR_CAL_JNI(NativeGetCalendarSettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(KYR_SETTINGS_CALL(kTag, -1, GetCalendarSystemSettings));
+  return kyr_handle_result(KYR_SETTINGS_CALL(GetCalendarSystemSettings, -1, ()));
 }
 
 KYR_API JNIEXPORT jint JNICALL KYR_CAL_JNI(NativeSetCalendarSettings)(JNIEnv *env, jobject, jstring key,
                                                                      jstring value) {
   JniUtf k(env, key), v(env, value);
-  return KYR_SETTINGS_CALL(kTag, -1, SetCalendarSystemSettings, k.get(), v.get());
+  return KYR_SETTINGS_CALL(SetCalendarSystemSettings, -1, (k.get(), v.get()));
 }
 
 KYR_API JNIEXPORT void JNICALL KYR_CAL_JNI(NativeCalendarServerInfoRelease)(JNIEnv *, jobject, jlong head) {

@@ -19,6 +19,8 @@
 #include "service/interfaces/kyr_layout_expand.h"
 #define KYR_LAYOUT_DEF "service/interfaces/layouts/CalendarMeetingInfoStruct.def"
 #include "service/interfaces/kyr_layout_expand.h"
+#define KYR_LAYOUT_DEF "service/interfaces/layouts/CalendarStruct.def"
+#include "service/interfaces/kyr_layout_expand.h"
 
 #define KYR_CAL_TAG "KyrConnectLib:Calendar"
 

@@ -15,16 +15,8 @@
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
+#include "service/interfaces/settings_pending.h"
 #include "service/kyr_cache.h"
-
-/* Settings converters come from the settings lists; until they are linked
- * in, a change still posts its event, with no list. */
-#define KYR_COMM_SETTINGS_WEAK(fn, Kind) \
-  extern "C" int64_t fn(const CS##Kind *record, unsigned int flags) __attribute__((weak));
-KYR_SETTINGS_UPDATE_LIST(KYR_COMM_SETTINGS_WEAK)
-#undef KYR_COMM_SETTINGS_WEAK
-extern "C" int64_t GetCommSystemSettings(void) __attribute__((weak));
-extern "C" int SetCommSystemSettings(const char *key, const char *value) __attribute__((weak));
 
 namespace {
 
@@ -186,7 +178,9 @@ int64_t give_up(kyr_list *list) {
   return 0;
 }
 
-unsigned int bounded(int count) { return count < 0 ? 0 : static_cast<unsigned int>(count) < kMaxCount ? count : kMaxCount; }
+unsigned int bounded(long long count) {
+  return count < 0 ? 0 : count < kMaxCount ? static_cast<unsigned int>(count) : kMaxCount;
+}
 
 template <typename T>
 void post_settings(callback_cookie *cookie, int64_t (*convert)(const T *, unsigned int), const char *name,
@@ -196,6 +190,12 @@ void post_settings(callback_cookie *cookie, int64_t (*convert)(const T *, unsign
     list = convert(record, flags);
   else
     kyr_log_printf(KYR_LOG_ERROR, kTag, "%s is not linked in; settings event without a list\n", name);
+  if (!cookie && !s_sink.load()) {
+    /* Nobody can receive the list (the service is not set up): free it
+     * rather than lose it. */
+    if (list > 0) kyr_list_release(list, kTag);
+    list = 0;
+  }
   post(cookie, EVENT_COMM_SETTINGS_CHANGED, list > 0 ? static_cast<int>(list) : 0, 0);
 }
 
@@ -310,7 +310,7 @@ extern "C" int comm_hangup(int conf, int term, int cause) {
     } else {
       rc = 0;
       bool found = false;
-      for (unsigned int i = 0; i < bounded(static_cast<int>(c.numTerms)) && !found; i++) {
+      for (unsigned int i = 0; i < bounded(c.numTerms) && !found; i++) {
         memset(&t, 0, sizeof t);
         rc = logged("csTermGet", csTermGet(&t, &c, i));
         if (rc < 0) return rc;
@@ -402,7 +402,7 @@ extern "C" int64_t comm_get_current_calls(void) {
   for (unsigned int i = 0; i < bounded(confs); i++) {
     memset(&c, 0, sizeof c);
     if (logged("csConfGet", csConfGet(&c, &comm, i)) < 0) return give_up(&list);
-    for (unsigned int j = 0; j < bounded(static_cast<int>(c.numTerms)); j++) {
+    for (unsigned int j = 0; j < bounded(c.numTerms); j++) {
       memset(&t, 0, sizeof t);
       if (logged("csTermGet", csTermGet(&t, &c, j)) < 0) continue;
       if (!append_call(&list, &t, static_cast<int>(i))) return give_up(&list);
@@ -487,7 +487,7 @@ extern "C" int comm_get_number_current_calls(void) {
   for (unsigned int i = 0; i < bounded(confs); i++) {
     memset(&c, 0, sizeof c);
     if (logged("csConfGet", csConfGet(&c, &comm, i)) < 0) return 0;
-    total += bounded(static_cast<int>(c.numTerms));
+    total += bounded(c.numTerms);
   }
   int pending = logged("csCommPendingTermCount", csCommPendingTermCount(&comm));
   if (pending < 0) return 0;
@@ -612,7 +612,7 @@ extern "C" void on_term_changed(const CSTerm *record, unsigned int flags, uintpt
       }
       kyr_log_printf(KYR_LOG_INFO, kTag, "term:%s changed state:%s (sending EVENT_COMM_CALL_LIST_CHANGED event)\n",
                      record->name, comm_call_state_name(KYR_CALL_DISCONNECTED));
-      post(cookie, EVENT_COMM_CALL_LIST_CHANGED, kyr_handle_result(comm_call_entry_handle()), 0);
+      post(cookie, EVENT_COMM_CALL_LIST_CHANGED, static_cast<int>(kyr_handle_result(comm_call_entry_handle())), 0);
     }
   }
   if (flags & CSTERM_AUTH_STATE_FIELD) {

@@ -8,11 +8,9 @@
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
-#include "service/interfaces/settings_link.h"
+#include "service/interfaces/iface_post.h"
+#include "service/interfaces/settings_pending.h"
 
-#pragma weak GetContentSystemSettings
-#pragma weak GetContentSettingsUpdates
-#pragma weak SetContentSystemSettings
 
 namespace {
 
@@ -277,9 +275,9 @@ extern "C" int kyr_cam_preset_store(int near, int instance) {
 
 extern "C" void on_camera_sub_system_changed(const CSCamSubsys *record, unsigned int flags, uintptr_t userDefined) {
   if (!record) return;
-  int64_t updates = KYR_SETTINGS_CALL(kTag, -1, GetContentSettingsUpdates, record, flags);
-  send_event(reinterpret_cast<callback_cookie *>(userDefined), EVENT_CONTENT_SETTINGS_CHANGED,
-             static_cast<int>(kyr_handle_result(updates)), 0, nullptr);
+  int64_t updates = KYR_SETTINGS_CALL(GetContentSettingsUpdates, -1, (record, flags));
+  kyr_post_settings_list(kyr_post_to_java, reinterpret_cast<void *>(userDefined), EVENT_CONTENT_SETTINGS_CHANGED,
+                         updates);
 }
 
 /* X(callback, record kind, event, value1, value2): each posts one event. */
@@ -371,13 +369,13 @@ KYR_API JNIEXPORT jint JNICALL KYR_CONTENT_JNI(NativeSetPreset)(JNIEnv *, jobjec
 }
 
 KYR_API JNIEXPORT jlong JNICALL KYR_CONTENT_JNI(NativeGetContentSettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(KYR_SETTINGS_CALL(kTag, -1, GetContentSystemSettings));
+  return kyr_handle_result(KYR_SETTINGS_CALL(GetContentSystemSettings, -1, ()));
 }
 
 KYR_API JNIEXPORT jint JNICALL KYR_CONTENT_JNI(NativeSetContentSettings)(JNIEnv *env, jobject, jstring key,
                                                                        jstring value) {
   JniUtf k(env, key), v(env, value);
-  return KYR_SETTINGS_CALL(kTag, -1, SetContentSystemSettings, k.get(), v.get());
+  return KYR_SETTINGS_CALL(SetContentSystemSettings, -1, (k.get(), v.get()));
 }
 
 KYR_API JNIEXPORT void JNICALL KYR_CONTENT_JNI(NativeContentSettingsRelease)(JNIEnv *, jobject, jint list) {

@@ -25,9 +25,8 @@
 
 static_assert(sizeof(KyrDirServerStruct) == 4 + sizeof(CSDirSrvr), "a server node is a link and the server record");
 static_assert(sizeof(KyrDirEntryStruct) == 4 + sizeof(CSDirEnt), "an entry node is a link and the entry record");
-static_assert(sizeof(CSAddressList) == 2708, "Java lays out an address list as the codec's record");
-static_assert(sizeof(DirAddressListArrayStruct) == sizeof(CSAddressListArray),
-              "Java lays out a group's lists as the codec's record");
+static_assert(KYR_DIR_MAX_GROUP_LISTS == sizeof(((DirAddressListArrayStruct *)0)->lists) / sizeof(DirAddressListStruct),
+              "a group holds as many lists as Java can pass");
 
 namespace {
 
@@ -54,19 +53,26 @@ DirState &state() {
 std::mutex s_sinkMu;
 DirectoryEventSink s_sink = nullptr;
 
-void post(int code, int value1, int value2, jobject obj) {
+/* Posts through the cookie a callback was registered with, or (null: from
+ * a Java thread) the current set-up's. */
+void post_via(callback_cookie *cookie, int code, int value1, int value2, jobject obj) {
   DirectoryEventSink sink;
   {
     std::lock_guard<std::mutex> g(s_sinkMu);
     sink = s_sink;
   }
   if (sink) return sink(code, value1, value2, obj);
-  callback_cookie *cookie = kyr_cookie_get();
+  if (cookie) return send_event(cookie, code, value1, value2, obj);
+  cookie = kyr_cookie_get();
   send_event(cookie, code, value1, value2, obj);
   kyr_cookie_put(cookie);
 }
 
+void post(int code, int value1, int value2, jobject obj) { post_via(nullptr, code, value1, value2, obj); }
+
 void post_error(int reason) { post(EVENT_ERROR, reason, -1, nullptr); }
+
+callback_cookie *cookie_of(uintptr_t userDefined) { return reinterpret_cast<callback_cookie *>(userDefined); }
 
 int instance() { return kyr_server_instance(); }
 
@@ -93,15 +99,17 @@ int32_t publish_system(const CSDir &dir) {
  * field, but only the devices and addresses the counts make valid. */
 void fill_entry(KyrDirEntryStruct *dst, const CSDirEnt &src) {
   kyr_copy_KyrDirEntryStruct(dst, &src);
+  const int maxDevices = static_cast<int>(sizeof dst->videoDevice / sizeof dst->videoDevice[0]);
   int devices = src.videoDeviceCount < 0 ? 0 : src.videoDeviceCount;
-  if (devices > 5) devices = 5;
+  if (devices > maxDevices) devices = maxDevices;
   dst->videoDeviceCount = devices;
   for (int d = 0; d < devices; d++) {
     const CSVideoDevice &sd = src.videoDevice[d];
     DirVideoDeviceStruct &dd = dst->videoDevice[d];
     kyr_copy_DirVideoDeviceStruct(&dd, &sd);
+    const int maxAddrs = static_cast<int>(sizeof dd.addr / sizeof dd.addr[0]);
     int addrs = sd.addrCount < 0 ? 0 : sd.addrCount;
-    if (addrs > 10) addrs = 10;
+    if (addrs > maxAddrs) addrs = maxAddrs;
     dd.addrCount = addrs;
     for (int a = 0; a < addrs; a++) kyr_copy_text(dd.addr[a].text, sizeof dd.addr[a].text, sd.addr[a]);
   }
@@ -143,24 +151,24 @@ int resolve_conference(CSConf *conf, const char *who) {
   return rc;
 }
 
-/* One address list from Java's bytes (the codec's layout) into dst: the
- * count must be 1..10; every text is cut to its field and terminated.
- * false (logged) when the count is out of range. */
-bool take_address_list(CSAddressList *dst, const CSAddressList &src, const char *who) {
-  if (src.listCount <= 0) {
+/* One entry's address list from Java into dst: the count must be 1..10;
+ * every text is cut to its field and terminated. false (logged) when the
+ * count is out of range. */
+bool take_address_list(CSAddressList *dst, const DirAddressListStruct &src, const char *who) {
+  if (src.count <= 0) {
     kyr_log_printf(KYR_LOG_ERROR, kTag, "%s no addresses to dial\n", who);
     return false;
   }
-  if (src.listCount > 10) {
-    kyr_log_printf(KYR_LOG_ERROR, kTag, "%s: %d addresses in one list, at most 10 can be dialled\n", who,
-                   src.listCount);
+  if (src.count > KYR_DIR_MAX_ADDRESSES) {
+    kyr_log_printf(KYR_LOG_ERROR, kTag, "%s: %d addresses in one list, at most %d can be dialled\n", who, src.count,
+                   KYR_DIR_MAX_ADDRESSES);
     return false;
   }
   memset(dst, 0, sizeof *dst);
-  dst->listCount = src.listCount;
-  for (int i = 0; i < src.listCount; i++) {
-    dst->list[i].rate = src.list[i].rate;
-    kyr_copy_text(dst->list[i].Address, sizeof dst->list[i].Address, src.list[i].Address);
+  dst->listCount = src.count;
+  for (int i = 0; i < src.count; i++) {
+    dst->list[i].rate = src.entries[i].rate;
+    kyr_copy_text(dst->list[i].Address, sizeof dst->list[i].Address, src.entries[i].address);
   }
   kyr_copy_text(dst->siteName, sizeof dst->siteName, src.siteName);
   return true;
@@ -347,12 +355,14 @@ extern "C" int64_t DirectoryGetEntry(const char *serverId, const char *entryId) 
 
 extern "C" int DirectoryDialEntry(const void *buf, size_t len) {
   static const char kWho[] = "DirectoryDialEntry";
-  if (!buf || len < sizeof(CSAddressList)) {
-    kyr_log_printf(KYR_LOG_ERROR, kTag, "%s: no address list of %zu bytes given\n", kWho, sizeof(CSAddressList));
+  if (!buf || len < sizeof(DirAddressListStruct)) {
+    kyr_log_printf(KYR_LOG_ERROR, kTag, "%s: no address list of %zu bytes given\n", kWho, sizeof(DirAddressListStruct));
     return -1;
   }
+  DirAddressListStruct in;
+  memcpy(&in, buf, sizeof in); /* Java's buffer need not be aligned */
   CSAddressList list;
-  if (!take_address_list(&list, *static_cast<const CSAddressList *>(buf), kWho)) return -1;
+  if (!take_address_list(&list, in, kWho)) return -1;
   CSConf conf;
   memset(&conf, 0, sizeof conf);
   int rc = resolve_conference(&conf, kWho);
@@ -384,16 +394,16 @@ extern "C" int DirectoryDialGroup(const void *buf, size_t len) {
                    KYR_DIR_MAX_GROUP_LISTS);
     return -1;
   }
-  if (len < head + sizeof(CSAddressList) * static_cast<size_t>(count)) {
+  if (len < head + sizeof(DirAddressListStruct) * static_cast<size_t>(count)) {
     kyr_log_printf(KYR_LOG_ERROR, kTag, "%s: %d lists do not fit in %zu bytes\n", kWho, count, len);
     return -1;
   }
   std::unique_ptr<CSAddressListArray> array(new (std::nothrow) CSAddressListArray());
   if (!array) return -1;
-  const auto *lists = reinterpret_cast<const CSAddressList *>(static_cast<const char *>(buf) + head);
+  const char *lists = static_cast<const char *>(buf) + head;
   for (int i = 0; i < count; i++) {
-    CSAddressList in;
-    memcpy(&in, lists + i, sizeof in); /* Java's buffer need not be aligned */
+    DirAddressListStruct in;
+    memcpy(&in, lists + sizeof in * static_cast<size_t>(i), sizeof in); /* Java's buffer need not be aligned */
     if (!take_address_list(&array->list[i], in, kWho)) return -1;
   }
   array->listCount = count;
@@ -454,8 +464,9 @@ extern "C" DirectorySearchResult DirectorySearch(const char *serverId, const Kyr
       if (rc == CSAPI_ERR_BAD_PARAMETER) post_error(ERROR_REASON_DIR_SEARCH_BAD_PARAMETER);
       return KYR_DIR_SEARCH_FAILED;
     }
+    const int capacity = static_cast<int>(sizeof list->list / sizeof list->list[0]);
     int n = list->listCount < 0 ? 0 : list->listCount;
-    if (n > 64) n = 64;
+    if (n > capacity) n = capacity;
     if (n == 0) {
       if (++emptyPages >= KYR_DIR_SEARCH_MAX_EMPTY_PAGES) {
         kyr_log_printf(KYR_LOG_ERROR, kTag, "DirectoryAsyncSearch: %d empty pages in a row, search given up\n",
@@ -502,7 +513,7 @@ extern "C" void DirectoryDebugSetEventSink(DirectoryEventSink sink) {
 
 /* ---- notification callbacks (worker thread) ---- */
 
-extern "C" void on_dir_changed(const CSDir *record, unsigned int flags, uintptr_t) {
+extern "C" void on_dir_changed(const CSDir *record, unsigned int flags, uintptr_t userDefined) {
   if (!record) return;
   CSDir dir;
   kyr_cache_dir_load(&dir);
@@ -515,13 +526,15 @@ extern "C" void on_dir_changed(const CSDir *record, unsigned int flags, uintptr_
   getKnownDirectoryServers(); /* on success the cache holds the codec's fresh record */
   kyr_cache_dir_load(&dir);
   int32_t system = publish_system(dir);
-  post(EVENT_DIR_SYSTEM_CHANGED, system > 0 ? system : 0, 0, nullptr);
+  callback_cookie *cookie = cookie_of(userDefined);
+  post_via(cookie, EVENT_DIR_SYSTEM_CHANGED, system > 0 ? system : 0, 0, nullptr);
   int64_t settings = GetDirectorySettingsUpdates ? GetDirectorySettingsUpdates(record, flags) : 0;
-  post(EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
+  post_via(cookie, EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
 }
 
-extern "C" void on_dir_server_changed(const CSDirSrvr *record, unsigned int flags, uintptr_t) {
+extern "C" void on_dir_server_changed(const CSDirSrvr *record, unsigned int flags, uintptr_t userDefined) {
   if (!record) return;
+  callback_cookie *cookie = cookie_of(userDefined);
   /* 1: the cached slot takes the new record; the old one is kept for the
    * comparisons. */
   CSDirSrvr old;
@@ -541,7 +554,7 @@ extern "C" void on_dir_server_changed(const CSDirSrvr *record, unsigned int flag
   bool carried = false;
   auto post_node = [&](int code) {
     if (node <= 0) return;
-    post(code, node, 0, nullptr);
+    post_via(cookie, code, node, 0, nullptr);
     carried = true;
   };
   /* 3: switched off; came online, or went from online to nothing. */
@@ -558,14 +571,14 @@ extern "C" void on_dir_server_changed(const CSDirSrvr *record, unsigned int flag
   /* 5: the settings that changed. */
   int64_t settings =
       GetDirectoryServerSettingsUpdates ? GetDirectoryServerSettingsUpdates(record, cached ? &old : nullptr, flags) : 0;
-  post(EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
+  post_via(cookie, EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
 }
 
 namespace {
 
 /* An entry event for a known, enabled, online server: the server named by
  * the entry id's part before the first colon. */
-void entry_event(const CSDirEnt *record, int code) {
+void entry_event(const CSDirEnt *record, int code, uintptr_t userDefined) {
   if (!record) return;
   char serverId[sizeof record->id];
   kyr_copy_text(serverId, sizeof serverId, record->id);
@@ -579,19 +592,19 @@ void entry_event(const CSDirEnt *record, int code) {
   if (h < 0) return;
   KYR_COPY_ARRAY_CHAR(rec->serverId, server.id);
   KYR_COPY_ARRAY_CHAR(rec->entryId, record->id);
-  post(code, h, 0, nullptr);
+  post_via(cookie_of(userDefined), code, h, 0, nullptr);
 }
 
 }  // namespace
 
-extern "C" void on_dir_entry_added(const CSDirEnt *record, unsigned int, uintptr_t) {
-  entry_event(record, EVENT_DIR_ENTRY_ADDED);
+extern "C" void on_dir_entry_added(const CSDirEnt *record, unsigned int, uintptr_t userDefined) {
+  entry_event(record, EVENT_DIR_ENTRY_ADDED, userDefined);
 }
-extern "C" void on_dir_entry_removed(const CSDirEnt *record, unsigned int, uintptr_t) {
-  entry_event(record, EVENT_DIR_ENTRY_REMOVED);
+extern "C" void on_dir_entry_removed(const CSDirEnt *record, unsigned int, uintptr_t userDefined) {
+  entry_event(record, EVENT_DIR_ENTRY_REMOVED, userDefined);
 }
-extern "C" void on_dir_entry_changed(const CSDirEnt *record, unsigned int, uintptr_t) {
-  entry_event(record, EVENT_DIR_ENTRY_CHANGED);
+extern "C" void on_dir_entry_changed(const CSDirEnt *record, unsigned int, uintptr_t userDefined) {
+  entry_event(record, EVENT_DIR_ENTRY_CHANGED, userDefined);
 }
 
 /* ---- JNI entry points ---- */
@@ -620,10 +633,10 @@ int deliver_page(void *ctx, int64_t first, int listHandle) {
 }  // namespace
 
 KYR_DIR_JNI(jint, NativeDirectoryDialEntry)(JNIEnv *env, jobject, jobject buf) {
-  JniDirect view(env, buf, sizeof(CSAddressList));
+  JniDirect view(env, buf, sizeof(DirAddressListStruct));
   if (!view.ok()) {
     kyr_log_printf(KYR_LOG_ERROR, kTag, "DirectoryDialEntry: no direct buffer of %zu bytes given\n",
-                   sizeof(CSAddressList));
+                   sizeof(DirAddressListStruct));
     return -1;
   }
   return DirectoryDialEntry(view.data(), view.size());

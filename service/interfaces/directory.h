@@ -25,6 +25,7 @@
 
 #include "csapi/client/cs_records.h"
 #include "platform/kyr_api.h"
+#include "service/interfaces/comm.h"
 #include "service/kyr_service.h"
 
 #define KYR_LAYOUT_DEF "service/interfaces/layouts/DirectorySystemStruct.def"
@@ -56,6 +57,8 @@
 #define KYR_DIR_SERVER_ONLINE 6
 /* Lists of a group dial. */
 #define KYR_DIR_MAX_GROUP_LISTS 30
+/* Addresses of one entry's list. */
+#define KYR_DIR_MAX_ADDRESSES 10
 
 /* Protocol mask bits: 0x1 protocol 1 ... 0x8 protocol 4. */
 #define KYR_DIR_PROTOCOL_BIT(p) (1u << ((p) - 1))

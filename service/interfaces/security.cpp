@@ -8,7 +8,6 @@
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
-#include "service/interfaces/settings_pending.h"
 
 KYR_SECURITY_UPDATE_LIST(KYR_DEFINE_UPDATE_CALLBACK)
 
@@ -47,11 +46,11 @@ KYR_SECURITY_JNI(jstring, NativeGetSha1)(JNIEnv *env, jobject, jstring text) {
 /* Values are never logged here: the keys include passwords. */
 KYR_SECURITY_JNI(jint, NativeSetSecuritySettings)(JNIEnv *env, jobject, jstring key, jstring value) {
   JniUtf k(env, key), v(env, value);
-  return KYR_SETTINGS_CALL(SetSecuritySystemSettings, -1, (k.get(), v.get()));
+  return SetSecuritySystemSettings(k.get(), v.get());
 }
 
 KYR_SECURITY_JNI(jlong, NativeGetSecuritySettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(KYR_SETTINGS_CALL(GetSecuritySystemSettings, -1, ()));
+  return kyr_handle_result(GetSecuritySystemSettings());
 }
 
 KYR_SECURITY_JNI(void, NativeSecuritySettingsRelease)(JNIEnv *, jobject, jlong head) { SettingsListRelease(head); }

@@ -80,6 +80,17 @@ void SettingsListRelease(int64_t head);
 KYR_SETTINGS_UPDATE_LIST(KYR_SETTINGS_DECLARE_UPDATE)
 #undef KYR_SETTINGS_DECLARE_UPDATE
 
+/* ISDN / V.35 line info appended to a list (first and last element slots):
+ * "isdn_network_interface_type", then for each line below lineCount its
+ * state key (0 when disabled), its video number key ("country.area.address")
+ * and, for line 0, "isdn_video_number". A line that cannot be fetched is
+ * logged and skipped. 0, or -1 when an argument is null or memory runs out
+ * (what was appended stays on the caller's list). */
+int BuildIsdnLineInfo(SettingsStruct **firstStruct, SettingsStruct **prevStruct, unsigned int lineCount,
+                      const CSIsdnNic *pIsdnNic, const char *nicCountryCode, const char *nicAreaCode, int disabled);
+int BuildV35LineInfo(SettingsStruct **firstStruct, SettingsStruct **prevStruct, unsigned int lineCount,
+                     const CSV35Nic *pV35Nic, const char *nicCountryCode, const char *nicAreaCode, int disabled);
+
 /* Directory servers: what changed between previous (may be null) and server. */
 int64_t GetDirectoryServerSettingsUpdates(const CSDirSrvr *server, const CSDirSrvr *previous, unsigned int flags);
 
@@ -120,6 +131,8 @@ int setSecuritySystemPassword(int type, const char *old_password, const char *ne
 /* Wipes the remembered "old_meeting_password" (also done when the
  * connection closes). */
 void SettingsWipeOldPassword(void);
+/* For tests: 1 while an old password is remembered (never its text). */
+int SettingsOldPasswordHeld(void);
 
 KYR_EXTERN_C_END
 

@@ -1,7 +1,7 @@
-/* The settings converters are built on another branch; until they are
- * linked in, the calls of the audio, system and security interfaces bind
- * weakly and a missing converter gives its failure value (-1) instead of an
- * unresolved symbol. Include after settings.h. */
+/* Weak references to the settings converters: an interface that includes
+ * this builds while a converter is not linked in, and a missing converter
+ * gives its failure value (-1) instead of an unresolved symbol. Include
+ * after settings.h. */
 #ifndef KYR_SETTINGS_PENDING_H
 #define KYR_SETTINGS_PENDING_H
 

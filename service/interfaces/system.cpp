@@ -7,7 +7,6 @@
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
-#include "service/interfaces/settings_pending.h"
 
 namespace {
 
@@ -44,9 +43,9 @@ KYR_SYSTEM_JNI(jint, NativeSetSleep)(JNIEnv *, jobject) { return kyr_system_slee
 
 KYR_SYSTEM_JNI(jint, NativeSetSystemSettings)(JNIEnv *env, jobject, jstring key, jstring value) {
   JniUtf k(env, key), v(env, value);
-  return KYR_SETTINGS_CALL(SetSysSystemSettings, -1, (k.get(), v.get()));
+  return SetSysSystemSettings(k.get(), v.get());
 }
 
-KYR_SYSTEM_JNI(jlong, NativeGetSystemSettings)(JNIEnv *, jobject) { return kyr_handle_result(KYR_SETTINGS_CALL(GetSysSystemSettings, -1, ())); }
+KYR_SYSTEM_JNI(jlong, NativeGetSystemSettings)(JNIEnv *, jobject) { return kyr_handle_result(GetSysSystemSettings()); }
 
 KYR_SYSTEM_JNI(void, NativeSystemSettingsRelease)(JNIEnv *, jobject, jlong head) { SettingsListRelease(head); }

@@ -39,7 +39,7 @@
       kyr_log_printf(KYR_LOG_ERROR, KYR_SYSTEM_TAG, "%s: no record, nothing posted\n", #fn);          \
       return;                                                                                          \
     }                                                                                                  \
-    kyr_post_settings_list(post, ctx, code, KYR_SETTINGS_CALL(conv, -1, (record, flags)));                                   \
+    kyr_post_settings_list(post, ctx, code, conv(record, flags));                                      \
   }                                                                                                    \
   extern "C" void fn(const CS##Kind *record, unsigned int flags, uintptr_t userDefined) {            \
     kyr_##fn(record, flags, kyr_post_to_java, reinterpret_cast<void *>(userDefined));                 \

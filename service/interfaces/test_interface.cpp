@@ -122,3 +122,21 @@ extern "C" KYR_API JNIEXPORT jintArray JNICALL KYR_TEST_JNI(NativeTakeDeliveries
   env->SetIntArrayRegion(out, 0, n * 4, buf);
   return out;
 }
+
+/* Diagnostics for the Java tests: {result, response delay, response
+ * time-out, trigger delay, trigger enable} of a subsystem, as
+ * csapi_client_test_get_settings gives them. */
+extern "C" KYR_API JNIEXPORT jintArray JNICALL KYR_TEST_JNI(NativeEmulateSettings)(JNIEnv *env, jobject, jstring name) {
+  jint v[5] = {0, 0, 0, 0, 0};
+  {
+    JniUtf n(env, name);
+    v[0] = csapi_client_test_get_settings(n.get(), &v[1], &v[2], &v[3], &v[4]);
+  }
+  jintArray out = env->NewIntArray(5);
+  if (!out) {
+    jni_check_exception(env, "KyrConnectLib:Test", "NewIntArray");
+    return nullptr;
+  }
+  env->SetIntArrayRegion(out, 0, 5, v);
+  return out;
+}

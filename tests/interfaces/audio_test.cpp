@@ -6,7 +6,9 @@
 
 #include <string.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec_sim.h"
@@ -204,6 +206,70 @@ TEST(UpdatePosting, NullRecordsPostNothing) {
   EXPECT_EQ(log.Count("on_sys_settings_changed: no record", KYR_SYSTEM_TAG), 1u);
 }
 
+// The callbacks hand the converters' lists on: one key for the system name,
+// nothing for a password other than the meeting password.
+TEST(UpdateCallbacks, SystemNamePostsItsOneKeyList) {
+  CSSys sys;
+  memset(&sys, 0, sizeof sys);
+  strcpy(sys.systemName, "Board Room");
+  strcpy(sys.hostName, "board");
+  Recorder r;
+  kyr_on_sys_settings_changed(&sys, CSSYS_SYSTEM_NAME_FIELD, Recorder::Post, &r);
+  ASSERT_EQ(r.events.size(), 1u);
+  EXPECT_EQ(r.events[0].code, EVENT_SYSTEM_SETTINGS_CHANGED);
+  EXPECT_EQ(r.events[0].v2, 0);
+  auto *e = static_cast<const SettingsStruct *>(kyr_list_node(r.events[0].v1, sizeof(SettingsStruct)));
+  ASSERT_NE(e, nullptr);
+  EXPECT_STREQ(e->name, "system_name");
+  EXPECT_STREQ(e->value, "Board Room");
+  EXPECT_EQ(e->next, 0);
+}
+
+TEST(UpdateCallbacks, PasswordOfAnotherTypePostsZero) {
+  CSSecPwd pwd;
+  memset(&pwd, 0, sizeof pwd);
+  pwd.type = 2;
+  pwd.valid = 0x80000000u;
+  Recorder r;
+  kyr_on_security_pwd_changed(&pwd, 0, Recorder::Post, &r);
+  pwd.type = 1;
+  kyr_on_security_pwd_changed(&pwd, 0, Recorder::Post, &r);
+  ASSERT_EQ(r.events.size(), 2u);
+  EXPECT_EQ(r.events[0], (Ev{EVENT_SECURITY_SETTINGS_CHANGED, 0, 0}));
+  EXPECT_GT(r.events[1].v1, 0);
+  auto *e = static_cast<const SettingsStruct *>(kyr_list_node(r.events[1].v1, sizeof(SettingsStruct)));
+  ASSERT_NE(e, nullptr);
+  EXPECT_STREQ(e->name, "meeting_password_present");
+  EXPECT_STREQ(e->value, "1");
+}
+
+TEST(UpdateCallbacks, EveryCallbackPostsItsEventEvenWithNothingToList) {
+  Recorder r;
+  CSHomeScreen hs{};
+  CSLog lg{};
+  CSLan lan{};
+  CSTime tm{};
+  CSProvisioning pr{};
+  CSSys sys{};
+  CSSec sec{};
+  CSSecPwdValidity val{};
+  CSSecPwdAttr attr{};
+  val.type = 3;
+  attr.type = 3;
+  kyr_on_home_screen_changed(&hs, 0, Recorder::Post, &r);
+  kyr_on_log_settings_changed(&lg, 0, Recorder::Post, &r);
+  kyr_on_lan_settings_changed(&lan, 0, Recorder::Post, &r);
+  kyr_on_time_settings_changed(&tm, CSTIME_TIME_FIELD, Recorder::Post, &r);
+  kyr_on_provisioning_settings_changed(&pr, 0, Recorder::Post, &r);
+  kyr_on_sys_settings_changed(&sys, CSSYS_STATE_FIELD, Recorder::Post, &r);
+  kyr_on_security_settings_changed(&sec, 0, Recorder::Post, &r);
+  kyr_on_security_pwd_validity_changed(&val, 0, Recorder::Post, &r);
+  kyr_on_security_pwd_attr_changed(&attr, CSSEC_PWD_ATTR_MINIMUM_LENGTH_FIELD, Recorder::Post, &r);
+  const int S = EVENT_SYSTEM_SETTINGS_CHANGED, X = EVENT_SECURITY_SETTINGS_CHANGED;
+  EXPECT_EQ(r.events, (std::vector<Ev>{{S, 0, 0}, {S, 0, 0}, {S, 0, 0}, {S, 0, 0}, {S, 0, 0}, {S, 0, 0},
+                                       {X, 0, 0}, {X, 0, 0}, {X, 0, 0}}));
+}
+
 // ---- SHA-1 ----
 
 std::string Sha1(const char *text) {
@@ -344,6 +410,46 @@ TEST_F(AudioModel, AudioSystemCutsAFortyCharacterToneTo31) {
   codec_sim_inject_error(sim_, "csAudioGet", -4, "", 1);
   EXPECT_EQ(kyr_audio_get_system(), 0);
   EXPECT_EQ(log.Count("csAudioGet error (error:-4, ", KYR_AUDIO_TAG), 1u);
+}
+
+// Java threads refreshing and the worker notifying write the cached record
+// and the structure together: whoever holds the lock sees the structure as
+// a copy of the cache, and each record whole.
+TEST_F(AudioModel, RefreshesAndNotificationsPublishCacheAndStructureTogether) {
+  ASSERT_GT(codec_sim_record_merge(sim_, "Audio", AudioHandle(), R"({"volume":7,"liveMusicMode":7})"), 0u);
+  std::atomic<bool> stop{false};
+  std::atomic<int> mismatches{0}, checks{0};
+  std::thread worker([&] {
+    CSAudio n = SampleAudio();
+    for (uint32_t k = 100; k < 5100; k++) {
+      n.volume = n.liveMusicMode = k;
+      kyr_audio_changed(&n, 0, [](void *, int, int, int) {}, nullptr);
+    }
+  });
+  std::thread java([&] {
+    for (int i = 0; i < 60 && !stop; i++) {
+      if (i % 2)
+        kyr_audio_get_volume();
+      else
+        kyr_audio_get_system();
+    }
+  });
+  std::thread reader([&] {
+    while (!stop) {
+      CSAudio *c = kyr_cache_audio_lock();
+      const AudioSystemStruct *s = kyr_audio_system();
+      bool same = static_cast<uint32_t>(s->volume) == c->volume && c->volume == c->liveMusicMode &&
+                  s->volume == s->liveMusicMode;
+      kyr_cache_audio_unlock();
+      if (!same) mismatches++;
+      checks++;
+    }
+  });
+  worker.join();
+  java.join();
+  stop = true;
+  reader.join();
+  EXPECT_EQ(mismatches.load(), 0) << "of " << checks.load() << " checks";
 }
 
 TEST_F(AudioModel, SleepAndWakeNameTheSystemRecord) {

@@ -421,6 +421,16 @@ TEST_F(CommTest, CurrentCallsListConferenceCallsThenPendingOnes) {
   codec_sim_set_answer_hook(sim_, nullptr);
 }
 
+TEST_F(CommTest, ACountTheCodecInflatesCannotMakeACallLoopForEver) {
+  uint32_t conf = codec_sim_record_handles(sim_, "Conf")[0];
+  codec_sim_record_merge(sim_, "Conf", conf, R"({"numTerms":4000000000})");
+  kyrtest::LogCapture log;
+  EXPECT_EQ(comm_get_current_calls(), 0) << "no terminal could be read";
+  EXPECT_EQ(Requests("csTermGet").size(), 100u);
+  EXPECT_EQ(comm_get_number_current_calls(), 100);
+  EXPECT_EQ(comm_hangup(0, 12345, 16), -4) << "the walk stops at the first failing fetch";
+}
+
 TEST_F(CommTest, RecentCallsAndConferencesAreIndexedByPosition) {
   int64_t head = comm_get_recent_calls();
   ASSERT_GT(head, 0);
@@ -670,6 +680,42 @@ TEST_F(CommTest, CallStateEventReportsTheRememberedState) {
   EXPECT_EQ(ev[0].v2, 0);
   EXPECT_EQ(ev[2].v1, KYR_CALL_HOLDING);
   EXPECT_EQ(ev[2].v2, 0);
+}
+
+// Entry points fetch into their own records: Java threads asking at once,
+// while the worker's handlers rewrite the module state, each get whole and
+// correct answers.
+TEST_F(CommTest, ConcurrentCallersAndHandlersDoNotShareScratchRecords) {
+  std::atomic<int> bad{0};
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 3; k++) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 15; i++) {
+        int64_t head = comm_get_recent_calls();
+        auto *first = static_cast<KyrCallStruct *>(kyr_list_node(head, sizeof(KyrCallStruct)));
+        if (!first || strcmp(first->name, "Earlier call 1") != 0 || comm_release_list(head) != 2) bad++;
+        head = comm_get_current_conferences();
+        auto *conf = static_cast<KyrConferenceStruct *>(kyr_list_node(head, sizeof(KyrConferenceStruct)));
+        if (!conf || strcmp(conf->name, "Conference 1") != 0 || comm_release_list(head) != 1) bad++;
+      }
+    });
+  }
+  threads.emplace_back([] {
+    CSConf conf;
+    memset(&conf, 0, sizeof conf);
+    CSComm comm;
+    memset(&comm, 0, sizeof comm);
+    for (int i = 0; i < 200; i++) {
+      snprintf(conf.name, sizeof conf.name, "Notified %d", i);
+      on_conf_changed(&conf, CSCONF_NAME_FIELD, 0);
+      comm.numPendingTerms = static_cast<unsigned int>(i % 3);
+      on_comm_changed(&comm, CSCOMM_NUM_PENDING_TERMS_FIELD, 0);
+    }
+  });
+  for (auto &t : threads) t.join();
+  EXPECT_EQ(bad.load(), 0);
+  for (const auto &e : Events())
+    if (e.code == EVENT_COMM_SETTINGS_CHANGED && e.v1 > 0) comm_release_list(e.v1);
 }
 
 TEST(CommNames, CallAndAuthenticationStates) {

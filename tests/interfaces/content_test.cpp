@@ -119,6 +119,15 @@ TEST_F(Cameras, AFailedFarReadReturnsItsCodeAndFreesTheNodesMadeSoFar) {
   EXPECT_EQ(kyr_handle_count(), handles_before_);
 }
 
+TEST_F(Cameras, ACodecClaimingThousandsOfFarTerminalsIsReadOnlySoFar) {
+  uint32_t sub = codec_sim_record_handles(sim_, "CamSubsys")[0];
+  codec_sim_record_merge(sim_, "CamSubsys", sub, R"({"numFarTerminals":4000000000})");
+  kyrtest::LogCapture log;
+  EXPECT_EQ(kyr_cam_num_far(), 4) << "only group 0 exists";
+  EXPECT_EQ(Sent("csCameraFarGroupGet").size(), static_cast<size_t>(KYR_CAM_MAX_FAR_TERMINALS));
+  EXPECT_EQ(log.Find("far terminals, reading 64", KYR_CONTENT_TAG).size(), 1u);
+}
+
 TEST_F(Cameras, DescriptionsByIdAndNearIndex) {
   int64_t h = kyr_cam_info_by_id(2);
   ASSERT_GT(h, 0);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec_sim.h"
@@ -22,6 +23,7 @@
 #include "service/interfaces/directory.h"
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
+#include "service/interfaces/settings.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -42,6 +44,14 @@ void sink(int code, int v1, int v2, jobject obj) {
 std::vector<Event> events() {
   std::lock_guard<std::mutex> g(g_mu);
   return g_events;
+}
+
+// Gives back what an event handed over: a settings list or a server node.
+void release_event(const Event &e) {
+  if (e.code == EVENT_DIR_SETTINGS_CHANGED)
+    SettingsListRelease(e.v1);
+  else
+    DirectoryReleaseList(e.v1);
 }
 
 class DirectoryTest : public ::testing::Test {
@@ -381,6 +391,23 @@ TEST_F(DirectoryTest, LocalLoggingIsQuietDuringASearchAndRestoredAfter) {
   csLogLocalEnable(0);
 }
 
+TEST_F(DirectoryTest, ConcurrentSearchesPutLoggingBackOnlyWhenTheLastEnds) {
+  csLogLocalEnable(1);
+  auto f = filter();
+  Pages a, b;
+  std::thread t([&] { EXPECT_EQ(DirectorySearch("local-1", f.get(), 0, 0, 3, collect, &b), KYR_DIR_SEARCH_COMPLETE); });
+  EXPECT_EQ(DirectorySearch("ldap-1", f.get(), 0, 0, 3, collect, &a), KYR_DIR_SEARCH_COMPLETE);
+  t.join();
+  EXPECT_EQ(a.ids.size(), 100u);
+  EXPECT_EQ(b.ids.size(), 121u);
+  EXPECT_FALSE(a.logOnDuring);
+  EXPECT_FALSE(b.logOnDuring);
+  EXPECT_TRUE(ccom_debug_on());
+  csLogLocalEnable(0);
+  release_all(a);
+  release_all(b);
+}
+
 // ---- entries ----
 
 TEST_F(DirectoryTest, EntryLookUpFillsEveryFieldAndOnlyValidDevices) {
@@ -439,21 +466,21 @@ TEST_F(DirectoryTest, EntryLookUpFailures) {
 
 // ---- dialling ----
 
-CSAddressList address_list(int count) {
-  CSAddressList l;
+DirAddressListStruct address_list(int count) {
+  DirAddressListStruct l;
   memset(&l, 0, sizeof l);
-  l.listCount = count;
+  l.count = count;
   for (int i = 0; i < 10; i++) {
-    l.list[i].rate = 384 * (i + 1);
-    snprintf(l.list[i].Address, sizeof l.list[i].Address, "10.9.0.%d", i + 1);
+    l.entries[i].rate = 384 * (i + 1);
+    snprintf(l.entries[i].address, sizeof l.entries[i].address, "10.9.0.%d", i + 1);
   }
   snprintf(l.siteName, sizeof l.siteName, "Site %d", count);
   return l;
 }
 
 TEST_F(DirectoryTest, DialEntrySendsExactlyTheCountedAddresses) {
-  CSAddressList l = address_list(2);
-  memset(l.list[1].Address, 'a', sizeof l.list[1].Address);  // no terminator
+  DirAddressListStruct l = address_list(2);
+  memset(l.entries[1].address, 'a', sizeof l.entries[1].address);  // no terminator
   EXPECT_EQ(DirectoryDialEntry(&l, sizeof l), 0);
   cJSON *p = LastParams("csConfTermDialList");
   ASSERT_NE(p, nullptr);
@@ -471,12 +498,12 @@ TEST_F(DirectoryTest, DialEntrySendsExactlyTheCountedAddresses) {
 
 TEST_F(DirectoryTest, DialEntryRefusesWhatCannotBeDialled) {
   kyrtest::LogCapture log;
-  CSAddressList none = address_list(0), many = address_list(11), negative = address_list(-3);
+  DirAddressListStruct none = address_list(0), many = address_list(11), negative = address_list(-3);
   EXPECT_EQ(DirectoryDialEntry(&none, sizeof none), -1);
   EXPECT_EQ(log.Find("DirectoryDialEntry no addresses to dial\n", KYR_DIR_TAG).size(), 1u);
   EXPECT_EQ(DirectoryDialEntry(&negative, sizeof negative), -1);
   EXPECT_EQ(DirectoryDialEntry(&many, sizeof many), -1);
-  CSAddressList ok = address_list(1);
+  DirAddressListStruct ok = address_list(1);
   EXPECT_EQ(DirectoryDialEntry(&ok, sizeof ok - 1), -1);
   EXPECT_EQ(DirectoryDialEntry(nullptr, sizeof ok), -1);
   EXPECT_EQ(Count("csConfTermDialList") + Count("csCommGet") + Count("csConfGet"), 0);
@@ -484,7 +511,7 @@ TEST_F(DirectoryTest, DialEntryRefusesWhatCannotBeDialled) {
 
 TEST_F(DirectoryTest, DialEntryFailuresAreLoggedAndBadAddressReported) {
   kyrtest::LogCapture log;
-  CSAddressList l = address_list(1);
+  DirAddressListStruct l = address_list(1);
   codec_sim_inject_error(sim_, "csConfTermDialList", -8, "", 1);
   EXPECT_EQ(DirectoryDialEntry(&l, sizeof l), -8);
   EXPECT_EQ(log.Find("DirectoryDialEntry: csConfTermDialList error (error:-8, Bad address)").size(), 1u);
@@ -500,11 +527,7 @@ TEST_F(DirectoryTest, DialEntryFailuresAreLoggedAndBadAddressReported) {
   EXPECT_EQ(ev[0].v1, 0x304);
 }
 
-struct Group {
-  int32_t count;
-  CSAddressList lists[KYR_DIR_MAX_GROUP_LISTS];
-};
-static_assert(sizeof(Group) == sizeof(DirAddressListArrayStruct), "test group has Java's layout");
+using Group = DirAddressListArrayStruct;
 
 TEST_F(DirectoryTest, DialGroupSendsEveryList) {
   std::unique_ptr<Group> g(new Group());
@@ -512,7 +535,7 @@ TEST_F(DirectoryTest, DialGroupSendsEveryList) {
   g->lists[0] = address_list(1);
   g->lists[1] = address_list(3);
   // Only the lists the count names need be given.
-  EXPECT_EQ(DirectoryDialGroup(g.get(), 4 + 2 * sizeof(CSAddressList)), 0);
+  EXPECT_EQ(DirectoryDialGroup(g.get(), 4 + 2 * sizeof(DirAddressListStruct)), 0);
   cJSON *p = LastParams("csConfTermDialListArray");
   ASSERT_NE(p, nullptr);
   cJSON *arr = cJSON_GetObjectItem(p, "pAddressListArray");
@@ -535,7 +558,7 @@ TEST_F(DirectoryTest, DialGroupRefusesWhatCannotBeDialled) {
   g->count = 2;
   g->lists[0] = address_list(2);
   g->lists[1] = address_list(2);
-  EXPECT_EQ(DirectoryDialGroup(g.get(), 4 + sizeof(CSAddressList)), -1) << "second list past the buffer";
+  EXPECT_EQ(DirectoryDialGroup(g.get(), 4 + sizeof(DirAddressListStruct)), -1) << "second list past the buffer";
   EXPECT_EQ(DirectoryDialGroup(g.get(), 3), -1);
   g->lists[1] = address_list(0);
   EXPECT_EQ(DirectoryDialGroup(g.get(), sizeof *g), -1) << "an empty list in the group";
@@ -592,8 +615,8 @@ TEST_F(DirectoryTest, ServerComingOnlineWithNewContentsPostsStatusModifiedSettin
   EXPECT_EQ(node->status, 6u);
   EXPECT_EQ(node->lastModifiedTime, 1800000000u);
   EXPECT_EQ(known("presence-1").status, 6u) << "the cached slot took the new record";
-  DirectoryReleaseList(ev[0].v1);
-  DirectoryReleaseList(ev[2].v1);
+  release_event(ev[0]);
+  release_event(ev[2]);
   EXPECT_EQ(kyr_handle_count(), before);
 }
 
@@ -619,6 +642,7 @@ TEST_F(DirectoryTest, ServerStatusRules) {
     on_dir_server_changed(&s, 0x4, 0);  // puts the old state in the table
     {
       std::lock_guard<std::mutex> g(g_mu);
+      for (const auto &e : g_events) release_event(e);
       g_events.clear();
     }
     size_t before = kyr_handle_count();
@@ -629,7 +653,7 @@ TEST_F(DirectoryTest, ServerStatusRules) {
     std::vector<int> codes;
     for (const auto &e : ev) codes.push_back(e.code);
     EXPECT_EQ(codes, c.codes);
-    for (const auto &e : ev) DirectoryReleaseList(e.v1);
+    for (const auto &e : ev) release_event(e);
     EXPECT_EQ(kyr_handle_count(), before) << "a node no event carried was kept";
   }
 }
@@ -644,7 +668,7 @@ TEST_F(DirectoryTest, UnknownServerChangePostsOnlyModifiedAndSettings) {
   EXPECT_EQ(ev[0].code, EVENT_DIR_SERVER_MODIFIED);
   EXPECT_EQ(ev[1].code, EVENT_DIR_SETTINGS_CHANGED);
   EXPECT_EQ(known("gds-1").enabled, 1u);
-  DirectoryReleaseList(ev[0].v1);
+  for (const auto &e : ev) release_event(e);
   on_dir_server_changed(nullptr, 0x3, 0);
   EXPECT_EQ(events().size(), 2u);
 }
@@ -690,7 +714,7 @@ TEST_F(DirectoryTest, EntryEventsOnlyForAnOnlineKnownServer) {
   on_dir_server_changed(&s, 0x4, 0);  // switched off, status still 6
   {
     std::lock_guard<std::mutex> g(g_mu);
-    for (const auto &x : g_events) DirectoryReleaseList(x.v1);
+    for (const auto &x : g_events) release_event(x);
     g_events.clear();
   }
   kyr_copy_text(e.id, sizeof e.id, "gds-1:3");
@@ -718,6 +742,7 @@ TEST_F(DirectoryTest, DirectoryChangeRefreshesServersAndPostsTheSnapshot) {
   EXPECT_EQ(sys->localAvailability, 2u);
   {
     std::lock_guard<std::mutex> g(g_mu);
+    release_event(g_events[1]);
     g_events.clear();
   }
   on_dir_changed(&rec, CSDIR_MAX_SRVRS_FIELD, 0);
@@ -729,7 +754,7 @@ TEST_F(DirectoryTest, DirectoryChangeRefreshesServersAndPostsTheSnapshot) {
   EXPECT_EQ(kyr_handle_resolve(ev[0].v1, 20, KYR_HANDLE_STATIC), sys);
   EXPECT_EQ(sys->maxSrvrs, 8u) << "the record fetched with the servers is shown";
   EXPECT_EQ(ev[1].code, EVENT_DIR_SETTINGS_CHANGED);
-  DirectoryReleaseList(ev[1].v1);
+  release_event(ev[1]);
 }
 
 }  // namespace

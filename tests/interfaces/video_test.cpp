@@ -173,6 +173,17 @@ TEST_F(VideoModel, NoOutputOfDeviceTypeTwoReadsPipOffAndChangesNothing) {
   EXPECT_TRUE(Sent("csVideoOutLayoutSet").empty()) << "a zeroed layout is never sent";
 }
 
+TEST_F(VideoModel, ACodecClaimingThousandsOfOutputsIsReadOnlySoFar) {
+  uint32_t out1 = codec_sim_record_handles(sim_, "VideoOut")[0];
+  codec_sim_record_merge(sim_, "VideoOut", out1, R"({"deviceType":1})");
+  uint32_t video = codec_sim_record_handles(sim_, "Video")[0];
+  codec_sim_record_merge(sim_, "Video", video, R"({"numOuts":100000})");
+  kyrtest::LogCapture log;
+  EXPECT_EQ(kyr_video_get(KYR_VIDEO_PIP_MODE), -4) << "the last output read did not exist";
+  EXPECT_EQ(Sent("csVideoOutGet").size(), static_cast<size_t>(KYR_VIDEO_MAX_OUTPUTS));
+  EXPECT_EQ(log.Find("video outputs, reading 64", KYR_VIDEO_TAG).size(), 1u);
+}
+
 TEST_F(VideoModel, AReadFailureIsReturnedAsItsCode) {
   codec_sim_inject_error(sim_, "csVideoGet", -18, "", 1);
   EXPECT_EQ(kyr_video_get(KYR_VIDEO_PIP_MODE), -18);

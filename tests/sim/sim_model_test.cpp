@@ -338,7 +338,8 @@ TEST(SimModel, CalendarListReturnsMeetingsThenEof) {
                                                               ",\"totalMeetings\":64,\"pFilter\":{\"srvrType\":1},\"attrs\":4294967295}"));
     std::string get = "{\"pCalList\":null,\"pCalSrvrHandle\":" + h(sh) + ",\"listHandle\":" + h(list) +
                       ",\"timeoutMS\":6000,\"numMeetings\":64}";
-    EXPECT_EQ(result_num(s.call("csCalListGet", get), "listCount"), 3);
+    // Three fixed meetings and the 28 of the current week (no time window in the filter).
+    EXPECT_EQ(result_num(s.call("csCalListGet", get), "listCount"), 31);
     EXPECT_EQ(rsp_code(s.call("csCalListGet", get)), -7);
 }
 
@@ -411,6 +412,73 @@ TEST(SimModel, RecordApiReadsAndMerges) {
     EXPECT_NE(nh, 0u);
     EXPECT_EQ(codec_sim_record_handles(sim.get(), "Conf").size(), 2u);
     EXPECT_EQ(codec_sim_record_merge(sim.get(), "NoSuchKind", 0, "{}"), 0u);
+}
+
+// The "result" object of an answer with some members replaced, as a set
+// request's record (a client sends the whole record back).
+std::string edited_result(const std::string &rsp, const std::string &changes) {
+    json j(rsp);
+    cJSON *obj = cJSON_Duplicate(j.get("result"), 1);
+    cJSON *ch = cJSON_Parse(changes.c_str());
+    for (cJSON *m = ch ? ch->child : nullptr; m; m = m->next)
+        cJSON_ReplaceItemInObjectCaseSensitive(obj, m->string, cJSON_Duplicate(m, 1));
+    cJSON_Delete(ch);
+    char *t = cJSON_PrintUnformatted(obj);
+    std::string out = t ? t : "";
+    cJSON_free(t);
+    cJSON_Delete(obj);
+    return out;
+}
+
+TEST(SimModel, SettersApplyOnlyTheMembersTheirFlagsName) {
+    session s;
+    double cams = result_num(s.call("csCamSubsysGet", "{\"pCamSubsysHandle\":0,\"srvrInstance\":0}"), "handle");
+    std::string get_cam = "{\"pCamera\":null,\"pCamSubsysHandle\":" + h(cams) + ",\"instance\":0}";
+    std::string cam = s.call("csCameraGetNear", get_cam);
+    double pan = result_num(cam, "pan");
+    // Bit 0x400000 is trackingMode: two event bits lie between it and portIndicator.
+    std::string sent = edited_result(cam, R"({"trackingMode":2,"pan":77,"portIndicator":5})");
+    EXPECT_EQ(rsp_code(s.call("csCameraSet", "{\"pCamera\":" + sent + ",\"flags\":4194304}")), 0);
+    cam = s.call("csCameraGetNear", get_cam);
+    EXPECT_EQ(result_num(cam, "trackingMode"), 2);
+    EXPECT_EQ(result_num(cam, "pan"), pan);
+    EXPECT_NE(result_num(cam, "portIndicator"), 5);
+
+    double sys = result_num(s.call("csSysGet", "{\"pSysHandle\":0,\"srvrInstance\":0}"), "handle");
+    std::string get_lan = "{\"pLAN\":null,\"pSysHandle\":" + h(sys) + ",\"instance\":0}";
+    std::string lan = s.call("csLanGet", get_lan);
+    sent = edited_result(lan, R"({"state":9,"address":["aa:bb","10.9.9.9","","","","",""]})");
+    EXPECT_EQ(rsp_code(s.call("csLanSet", "{\"pLAN\":" + sent + ",\"flags\":4}")), 0);
+    lan = s.call("csLanGet", get_lan);
+    EXPECT_NE(result_num(lan, "state"), 9);
+    json j(lan);
+    EXPECT_STREQ(cJSON_GetArrayItem(j.path("result", "address"), 1)->valuestring, "10.9.9.9");
+}
+
+TEST(SimModel, PasswordSetsProveTheOldOneAndMeetTheRules) {
+    session s;
+    double sec = result_num(s.call("csSecGet", "{\"pSecHandle\":0,\"srvrInstance\":0}"), "handle");
+    auto set = [&](const char *old_pwd, const char *new_pwd) {
+        std::string rec = std::string(R"({"srvrInstance":0,"type":1,"id":"meeting","newPwd":")") + new_pwd +
+                          R"(","oldPwd":")" + old_pwd + R"(","valid":0})";
+        return rsp_code(s.call("csSecPwdSet", "{\"pSecPwd\":" + rec + ",\"flags\":2}"));
+    };
+    auto valid = [&]() {
+        return static_cast<unsigned long>(result_num(
+            s.call("csSecPwdGet", "{\"pSecPwd\":null,\"pSecHandle\":" + h(sec) + ",\"type\":1}"), "valid"));
+    };
+    EXPECT_EQ(set("", "ab1"), -19);  // shorter than 4
+    EXPECT_EQ(valid(), 0xFFFul & ~0x1ul);
+    EXPECT_EQ(set("", "meeting7"), -19);  // contains the id
+    EXPECT_EQ(valid(), 0xFFFul & ~0x800ul);
+    EXPECT_EQ(set("", "aaaa1"), -19);  // four in a row, three allowed
+    EXPECT_EQ(valid(), 0xFFFul & ~0x400ul);
+    EXPECT_EQ(set("", "good1"), 0);
+    EXPECT_EQ(valid(), 0x80000FFFul);
+    EXPECT_EQ(set("wrong", "next2"), -11);
+    EXPECT_EQ(set("good1", "good1"), -19);  // reused, and not one character changed
+    EXPECT_EQ(valid() & 0xFFF, 0xFFFul & ~0x220ul);
+    EXPECT_EQ(set("good1", "next2"), 0);
 }
 
 }  // namespace

@@ -44,10 +44,10 @@ std::string challenge_of(const std::string &version_rsp) {
     return cJSON_IsString(c) ? c->valuestring : "";
 }
 
-long id_of(const std::string &rsp) {
+long long id_of(const std::string &rsp) {
     json j(rsp);
     const cJSON *id = j.get("id");
-    return cJSON_IsNumber(id) ? static_cast<long>(id->valuedouble) : 0x7fffffffL + 10;
+    return cJSON_IsNumber(id) ? static_cast<long long>(id->valuedouble) : 0x7fffffffLL + 10;
 }
 
 // ---- framing of incoming requests ----

@@ -71,9 +71,9 @@ struct password_book {
 // The rules of attr (a SecPwdAttr object; null: no rules) that pwd meets.
 uint32_t password_rules_met(const std::string &pwd, const std::string &old_pwd, const std::string &id,
                             const std::vector<std::string> &history, const cJSON *attr);
-// A password set request: the old password must be the current one (-11),
-// the new one must meet every rule (-19, with the rules met stored in the
-// record's "valid"); 0 when it became the current password.
+// A password set request: the old password must be the current one (-11)
+// and the new one must meet every rule (-19); the rules it met are stored in
+// the record's "valid" either way. 0 when it became the current password.
 int password_change(password_book &book, cJSON *record, const cJSON *request, const cJSON *attr);
 
 // ---- the directory (sim_model_directory.cpp) ----

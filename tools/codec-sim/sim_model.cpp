@@ -713,6 +713,13 @@ void op_set(sim_model &m, const op_row &row, const cJSON *params, model_answer *
     if (strcmp(row.kind, "SecPwd") == 0) {
         int rc = password_change(m.passwords, target->obj, obj, password_rules(m, integer(obj, "type")));
         if (rc < 0) return (void)fail(a, rc);
+        // Whether a password is set now: the validity record follows.
+        for (uint32_t h : m.order) {
+            record &v = m.recs[h];
+            if (v.kind != "SecPwdValidity" || integer(v.obj, "type") != integer(obj, "type")) continue;
+            set_num(v.obj, "valid", static_cast<double>(static_cast<uint32_t>(integer(target->obj, "valid")) & kPasswordPresent));
+            announce(m, a, "csSecPwdValidityChangedCB", v, 0);
+        }
     } else {
         apply_flagged_members(row.kind, target->obj, obj, flags);
     }
@@ -1340,7 +1347,8 @@ const op_row kOps[] = {
     {"csTermSendFlash", act_term_keys, "Term", "pTermHandle", nullptr, nullptr},
     {"csTermSendKeystring", act_term_keys, "Term", "pTermHandle", nullptr, nullptr},
     // lists and searches: kind, server key, count key, capacity
-    {"csCalSrvrListStart", list_start, "CalMeeting", "pCalSrvrHandle", "totalMeetings", nullptr},
+    // (the calendar's "totalMeetings" is the page size the client reads with, not a cap)
+    {"csCalSrvrListStart", list_start, "CalMeeting", "pCalSrvrHandle", nullptr, nullptr},
     {"csCalSrvrListStop", list_stop, "CalMeeting", nullptr, nullptr, nullptr},
     {"csCalListGet", list_get, "CalMeeting", "pCalSrvrHandle", "numMeetings", "64"},
     {"csCalMeetingGet", search_get, "CalMeeting", "pCalSrvrHandle", "id", "id"},

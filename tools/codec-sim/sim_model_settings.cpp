@@ -118,9 +118,8 @@ std::vector<std::string> split(const std::string &s, char sep) {
 // to case, as the codec's decoder reads them.
 void put(cJSON *dst, const char *key, const cJSON *v) {
     cJSON *copy = cJSON_Duplicate(v, 1);
-    cJSON *old = cJSON_GetObjectItem(dst, key);
-    if (old)
-        cJSON_ReplaceItemViaPointer(dst, old, copy);
+    if (cJSON_GetObjectItem(dst, key))
+        cJSON_ReplaceItemInObject(dst, key, copy);  // names the copy key
     else
         cJSON_AddItemToObject(dst, key, copy);
 }
@@ -260,13 +259,13 @@ int password_change(password_book &book, cJSON *record, const cJSON *request, co
     std::string current = history.empty() ? "" : history.back();
     std::string old_pwd = text_of(request, "oldPwd"), new_pwd = text_of(request, "newPwd");
     uint32_t present = history.empty() || current.empty() ? 0 : kPasswordPresent;
-    if (old_pwd != current) return -11;  // the current password must be proven
+    // Every attempt leaves the rules the new password met in "valid".
     uint32_t met = password_rules_met(new_pwd, current, text_of(record, "id"), history, attr);
     cJSON *valid = cJSON_CreateNumber(static_cast<double>(met | present));
-    if (met != kPasswordAllRules) {
+    if (old_pwd != current || met != kPasswordAllRules) {
         put(record, "valid", valid);
         cJSON_Delete(valid);
-        return -19;
+        return old_pwd != current ? -11 : -19;  // the current password must be proven
     }
     history.push_back(new_pwd);
     cJSON_SetNumberValue(valid, static_cast<double>(met | (new_pwd.empty() ? 0 : kPasswordPresent)));

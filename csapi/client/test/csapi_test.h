@@ -13,8 +13,10 @@
  * worker shares (csCallbackShareThreadRegistry), through a locked copy of
  * the name's table (callback_run_shared). So a notification reaches the
  * worker's callbacks whether or not a codec is connected, and a callback
- * may queue further notifications. The virtual records are guarded by
- * their own lock, taken only for copies. */
+ * may queue further notifications. Callbacks get the record as it was
+ * queued; its flagged fields are merged into the virtual record of its kind
+ * first. The virtual records are guarded by their own lock, taken only for
+ * copies and merges. */
 #ifndef CSAPI_TEST_H
 #define CSAPI_TEST_H
 

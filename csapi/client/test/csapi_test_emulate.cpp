@@ -13,8 +13,8 @@ const char *const subsystemNames[CSAPI_TEST_SUBSYSTEMS] = {"AUDIO", "COMM",     
                                                            "VIDEO", "CONTENT",  "SECURITY",  "HOME",
                                                            "CAMERA", "SYSTEM", "CONNECT"};
 
-/* Values a subsystem takes when switched on; triggered events start out
- * enabled with 100 ms also before. */
+/* Delay of triggered events once switched on; the same value (and events
+ * enabled) holds from load, before any switch. */
 constexpr int kTriggerDelayOn = 100;
 
 pthread_mutex_t s_emulateStateMutex = PTHREAD_MUTEX_INITIALIZER;

@@ -206,11 +206,14 @@ void make_virtual() {
   v.term.rate = 1024;
   v.term.numCalls = 1;
   v.term.direction = 1;
+  /* Output 1, the main monitor: the one whose layout Java follows. */
   v.layout.handle = 1;
+  v.layout.videoOut = 1;
   v.layout.PIPMode = 1;
   v.layout.PIPLocation = 3;
   v.layout.monitorLayout = 1;
   v.layoutCap.handle = 1;
+  v.layoutCap.videoOut = 1;
   v.layoutCap.PIPLocationCap = 0xF;
   v.layoutCap.monitorLayoutCap = 0x7;
   v.layoutCap.monitorSourceCap = 0x3;

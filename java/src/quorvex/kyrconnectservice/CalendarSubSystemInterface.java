@@ -169,6 +169,22 @@ public class CalendarSubSystemInterface {
         }
     }
 
+    /**
+     * How many calendar servers the codec supports and has, {maxSrvrs,
+     * numSrvrs}, from the record of {@code EVENT_CAL_CHANGED}; call it from
+     * the listener while the event is delivered (null afterwards, or for a
+     * handle that names nothing). Nothing needs releasing.
+     */
+    public static int[] readEventCalendar(int handle) {
+        // Every struct class's buffer native serves any block the library handed out.
+        ByteBuffer b = handle <= 0 ? null : CalendarServerInfoStruct.newDirectByteBuffer(handle, CalendarStructLayout.SIZE);
+        if (b == null) {
+            return null;
+        }
+        b.order(java.nio.ByteOrder.nativeOrder());
+        return new int[] {b.getInt(CalendarStructLayout.MAX_SRVRS_OFFSET), b.getInt(CalendarStructLayout.NUM_SRVRS_OFFSET)};
+    }
+
     private Server takeServer(long handle) {
         try {
             ByteBuffer n = CalendarServerInfoStruct.wrap(handle);

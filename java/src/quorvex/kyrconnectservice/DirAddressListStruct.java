@@ -52,7 +52,8 @@ public final class DirAddressListStruct {
         return b;
     }
 
-    private static void putText(ByteBuffer b, int offset, int length, String text) {
+    /** Writes text cut at a character boundary to fit its field with the terminator; shared by the struct classes. */
+    static void putText(ByteBuffer b, int offset, int length, String text) {
         byte[] bytes = (text == null ? "" : text).getBytes(StandardCharsets.UTF_8);
         int n = Math.min(bytes.length, length - 1);
         while (n > 0 && n < bytes.length && (bytes[n] & 0xC0) == 0x80) {

@@ -24,7 +24,9 @@ public class SecuritySubSystemInterface {
 
     /**
      * "{SHA1}" followed by the SHA-1 digest, in lowercase hexadecimal, of at
-     * most the first 40 bytes of the text's UTF-8 form. Needs no connection.
+     * most the first 40 bytes of the text in the modified UTF-8 form JNI uses
+     * (plain UTF-8 for text without NUL or characters beyond U+FFFF). Needs
+     * no connection.
      *
      * @param text the text; null hashes like the empty text
      * @return the 46-character result

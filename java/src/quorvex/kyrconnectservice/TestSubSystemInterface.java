@@ -228,6 +228,15 @@ public class TestSubSystemInterface {
         return out;
     }
 
+    /**
+     * The emulation settings of a subsystem: {result, response delay, response
+     * time-out, trigger delay, trigger enable}; result 0 when it is emulated,
+     * 1 when not (the rest then 0), 2 for an unknown name.
+     */
+    public int[] emulationSettings(String subsystem) {
+        return NativeEmulateSettings(subsystem);
+    }
+
     // ---- the native entry points (results as in the methods above) ----
 
     /** Does nothing; 0. */
@@ -296,4 +305,6 @@ public class TestSubSystemInterface {
     native int NativeMetricsTestCaseReset();
     /** Deliveries since the last call as (type, flags, callbacks, latency) quadruples. */
     native int[] NativeTakeDeliveries();
+    /** Settings of a subsystem as {result, rspDelay, rspTimeout, triggerDelay, triggerEnable}. */
+    native int[] NativeEmulateSettings(String subsystem);
 }

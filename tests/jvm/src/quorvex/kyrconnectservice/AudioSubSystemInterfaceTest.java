@@ -13,6 +13,7 @@ import static quorvex.kyrconnectservice.KyrEvents.EVENT_AUDIO_VOLUME_CHANGED;
 
 import java.nio.ByteBuffer;
 import java.util.List;
+import java.util.Map;
 
 import org.junit.AfterClass;
 import org.junit.Before;
@@ -57,7 +58,7 @@ public class AudioSubSystemInterfaceTest {
         assertNotNull("the structure's handle can be read", sys.audio);
         assertEquals(volume, sys.audio.volume);
         InterfaceRig.Event settings = seen.get(seen.size() - 1);
-        assertTrue("nothing of the settings page changed: " + settings, settings.list.isEmpty());
+        assertEquals("nothing of the settings page changed: " + settings, 0, settings.value1);
     }
 
     @Test
@@ -145,5 +146,28 @@ public class AudioSubSystemInterfaceTest {
         String params = sent.get(sent.size() - 1);
         assertTrue(params, params.contains("\"dtmfChars\":\"159#\""));
         assertTrue(params, params.contains("\"duration\":120"));
+    }
+
+    @Test
+    public void audioSettingsPageListsEveryMicrophone() throws Exception {
+        Map<String, String> page = rig.audio.getAudioSettings();
+        assertEquals("keys in order, with each microphone's version and state",
+                     List.of(Map.entry("mute_auto_answer", "0"), Map.entry("number_of_mics", "2"),
+                             Map.entry("microphone_version_0", "2.1"), Map.entry("microphone_status_0", "1"),
+                             Map.entry("microphone_version_1", "1.4"), Map.entry("microphone_status_1", "0")),
+                     List.copyOf(page.entrySet()));
+    }
+
+    @Test
+    public void settingChangeIsReportedWithItsKeyAndInTheStructure() throws Exception {
+        assertTrue(rig.audio.setAudioSetting("mute_auto_answer", "1") >= 0);
+        try {
+            List<InterfaceRig.Event> seen = rig.until(EVENT_AUDIO_SETTINGS_CHANGED);
+            assertEquals(Map.of("mute_auto_answer", "1"), seen.get(seen.size() - 1).list);
+            assertEquals(1, seen.get(seen.size() - 2).audio.muteAutoAnswer);
+        } finally {
+            rig.audio.setAudioSetting("mute_auto_answer", "0");
+            rig.until(EVENT_AUDIO_SETTINGS_CHANGED);
+        }
     }
 }

@@ -7,6 +7,7 @@ import static quorvex.kyrconnectservice.KyrEvents.EVENT_SYSTEM_SETTINGS_CHANGED;
 
 import java.util.ArrayList;
 import java.util.List;
+import java.util.Map;
 
 import org.junit.AfterClass;
 import org.junit.Before;
@@ -97,5 +98,71 @@ public class SystemSecurityInterfaceTest {
         assertEquals("one event per notification, in order", want, got);
         assertEquals(EVENT_SYSTEM_SETTINGS_CHANGED, (int) want.get(0));
         assertEquals(EVENT_SECURITY_SETTINGS_CHANGED, (int) want.get(want.size() - 1));
+    }
+
+    @Test
+    public void systemNameChangePostsAOneKeyList() throws Exception {
+        long sys = rig.handleOf("Sys");
+        String before = rig.system.getSystemSettings().get("system_name");
+        rig.sim.merge("Sys", sys, "{\"systemName\":\"Board Room\"}");
+        try {
+            rig.sim.notify("csSysChangedCB", 0x1, 0);
+            InterfaceRig.Event e = rig.next(EVENT_SYSTEM_SETTINGS_CHANGED);
+            assertTrue("a list: " + e, e.value1 > 0);
+            assertEquals(Map.of("system_name", "Board Room"), e.list);
+            assertEquals("Board Room", rig.system.getSystemSettings().get("system_name"));
+        } finally {
+            rig.sim.merge("Sys", sys, "{\"systemName\":\"" + before + "\"}");
+        }
+    }
+
+    @Test
+    public void passwordNotificationOfAnotherTypePostsNoList() throws Exception {
+        long other = rig.sim.merge("SecPwd", 0, "{\"type\":2,\"id\":\"admin\",\"valid\":2147483648}");
+        rig.sim.notify("csSecPwdChangedCB", 0, other);
+        InterfaceRig.Event e = rig.next(EVENT_SECURITY_SETTINGS_CHANGED);
+        assertEquals(0, e.value1);
+        assertTrue(e.list.isEmpty());
+        // The meeting password (type 1) is reported.
+        rig.sim.notify("csSecPwdChangedCB", 0, 0);
+        e = rig.next(EVENT_SECURITY_SETTINGS_CHANGED);
+        assertEquals(Map.of("meeting_password_present", "0"), e.list);
+    }
+
+    @Test
+    public void releaseOfZeroDoesNothingAndARealReleaseOnlyOnce() throws Exception {
+        long head = rig.system.NativeGetSystemSettings();
+        assertTrue(head > 0);
+        rig.system.NativeSystemSettingsRelease(0);
+        Map<String, String> page = SettingsStruct.readList(head);
+        assertEquals("the list is still there", "Room 1", page.get("system_name"));
+        rig.system.NativeSystemSettingsRelease(head);
+        assertTrue(SettingsStruct.readList(head).isEmpty());
+        rig.system.NativeSystemSettingsRelease(head);
+        rig.security.NativeSecuritySettingsRelease(0);
+    }
+
+    @Test
+    public void settingsPagesListTheirKeysInOrder() throws Exception {
+        List<String> keys = new ArrayList<>(rig.system.getSystemSettings().keySet());
+        assertEquals(List.of("availability_menu", "system_name", "host_name", "model"), keys.subList(0, 4));
+        assertEquals("inkpad_fw_ver", keys.get(keys.size() - 1));
+        Map<String, String> sec = rig.security.getSecuritySettings();
+        assertEquals("0", sec.get("allow_video_on_web"));
+        assertEquals("1", sec.get("allow_user_settings"));
+        assertEquals("4", sec.get("meeting_password_minimum_length"));
+    }
+
+    @Test
+    public void securityChangeIsReportedWithItsKey() throws Exception {
+        assertTrue(rig.security.setSecuritySetting("allow_video_on_web", "1") >= 0);
+        try {
+            InterfaceRig.Event e = rig.next(EVENT_SECURITY_SETTINGS_CHANGED);
+            assertEquals(Map.of("allow_video_on_web", "1"), e.list);
+            assertEquals("1", rig.security.getSecuritySettings().get("allow_video_on_web"));
+        } finally {
+            rig.security.setSecuritySetting("allow_video_on_web", "0");
+            rig.next(EVENT_SECURITY_SETTINGS_CHANGED);
+        }
     }
 }
