@@ -115,6 +115,8 @@ void drop_connection() {
   csDisconnect(g_server_instance.exchange(-1));
   g_srvr_addr = nullptr;
   SettingsWipeOldPassword();
+  /* The servers belong to the connection that reported them. */
+  DirectoryForgetServers();
 }
 
 /* ---- state, close and start-up handshakes ---- */

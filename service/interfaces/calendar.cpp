@@ -12,7 +12,7 @@
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
 #include "service/interfaces/iface_post.h"
-#include "service/interfaces/settings_pending.h"
+#include "service/interfaces/settings.h"
 
 
 /* Java reads the record behind the link word with the layouts' offsets, so
@@ -196,7 +196,7 @@ extern "C" void on_cal_changed(const CSCal *record, unsigned int flags, uintptr_
 
 extern "C" void on_cal_server_changed(const CSCalSrvr *record, unsigned int flags, uintptr_t userDefined) {
   if (!record) return;
-  int64_t updates = KYR_SETTINGS_CALL(GetCalendarSettingsUpdates, -1, (record, flags));
+  int64_t updates = GetCalendarSettingsUpdates(record, flags);
   kyr_post_settings_list(kyr_post_to_java, reinterpret_cast<void *>(userDefined), EVENT_CAL_SETTINGS_CHANGED, updates);
   post_node(userDefined, EVENT_CAL_SERVER_CHANGED, record, sizeof *record, flags);
 }
@@ -237,13 +237,13 @@ KYR_API JNIEXPORT jlong JNICALL KYR_CAL_JNI(NativeGetMeetings)(JNIEnv *, jobject
 }
 
 KYR_API JNIEXPORT jlong JNICALL KYR_CAL_JNI(NativeGetCalendarSettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(KYR_SETTINGS_CALL(GetCalendarSystemSettings, -1, ()));
+  return kyr_handle_result(GetCalendarSystemSettings());
 }
 
 KYR_API JNIEXPORT jint JNICALL KYR_CAL_JNI(NativeSetCalendarSettings)(JNIEnv *env, jobject, jstring key,
                                                                      jstring value) {
   JniUtf k(env, key), v(env, value);
-  return KYR_SETTINGS_CALL(SetCalendarSystemSettings, -1, (k.get(), v.get()));
+  return SetCalendarSystemSettings(k.get(), v.get());
 }
 
 KYR_API JNIEXPORT void JNICALL KYR_CAL_JNI(NativeCalendarServerInfoRelease)(JNIEnv *, jobject, jlong head) {

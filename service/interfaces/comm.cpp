@@ -15,7 +15,7 @@
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
-#include "service/interfaces/settings_pending.h"
+#include "service/interfaces/settings.h"
 #include "service/kyr_cache.h"
 
 namespace {
@@ -738,18 +738,10 @@ KYR_COMM_JNI(jint, NativeGetLastCallFailCause)(JNIEnv *, jobject) { return csErr
 KYR_COMM_JNI(jlong, NativeGetSystemTime)(JNIEnv *, jobject) { return comm_get_system_time(); }
 
 KYR_COMM_JNI(jlong, NativeGetCommSettings)(JNIEnv *, jobject) {
-  if (!GetCommSystemSettings) {
-    kyr_log_printf(KYR_LOG_ERROR, kTag, "GetCommSystemSettings is not linked in\n");
-    return 0;
-  }
   return kyr_handle_result(GetCommSystemSettings());
 }
 
 KYR_COMM_JNI(jint, NativeSetCommSettings)(JNIEnv *env, jobject, jstring key, jstring value) {
-  if (!SetCommSystemSettings) {
-    kyr_log_printf(KYR_LOG_ERROR, kTag, "SetCommSystemSettings is not linked in\n");
-    return -1;
-  }
   JniUtf k(env, key), v(env, value);
   return SetCommSystemSettings(k.get(), v.get());
 }

@@ -9,7 +9,7 @@
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
 #include "service/interfaces/iface_post.h"
-#include "service/interfaces/settings_pending.h"
+#include "service/interfaces/settings.h"
 
 
 namespace {
@@ -275,7 +275,7 @@ extern "C" int kyr_cam_preset_store(int near, int instance) {
 
 extern "C" void on_camera_sub_system_changed(const CSCamSubsys *record, unsigned int flags, uintptr_t userDefined) {
   if (!record) return;
-  int64_t updates = KYR_SETTINGS_CALL(GetContentSettingsUpdates, -1, (record, flags));
+  int64_t updates = GetContentSettingsUpdates(record, flags);
   kyr_post_settings_list(kyr_post_to_java, reinterpret_cast<void *>(userDefined), EVENT_CONTENT_SETTINGS_CHANGED,
                          updates);
 }
@@ -369,13 +369,13 @@ KYR_API JNIEXPORT jint JNICALL KYR_CONTENT_JNI(NativeSetPreset)(JNIEnv *, jobjec
 }
 
 KYR_API JNIEXPORT jlong JNICALL KYR_CONTENT_JNI(NativeGetContentSettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(KYR_SETTINGS_CALL(GetContentSystemSettings, -1, ()));
+  return kyr_handle_result(GetContentSystemSettings());
 }
 
 KYR_API JNIEXPORT jint JNICALL KYR_CONTENT_JNI(NativeSetContentSettings)(JNIEnv *env, jobject, jstring key,
                                                                        jstring value) {
   JniUtf k(env, key), v(env, value);
-  return KYR_SETTINGS_CALL(SetContentSystemSettings, -1, (k.get(), v.get()));
+  return SetContentSystemSettings(k.get(), v.get());
 }
 
 KYR_API JNIEXPORT void JNICALL KYR_CONTENT_JNI(NativeContentSettingsRelease)(JNIEnv *, jobject, jint list) {

@@ -18,10 +18,6 @@
 
 /* The settings converters come from the settings lists; until they are
  * linked in, the settings events carry no list. */
-#pragma weak GetDirectorySettingsUpdates
-#pragma weak GetDirectoryServerSettingsUpdates
-#pragma weak GetDirectorySystemSettings
-#pragma weak SetDirectorySystemSettings
 
 static_assert(sizeof(KyrDirServerStruct) == 4 + sizeof(CSDirSrvr), "a server node is a link and the server record");
 static_assert(sizeof(KyrDirEntryStruct) == 4 + sizeof(CSDirEnt), "an entry node is a link and the entry record");
@@ -528,7 +524,7 @@ extern "C" void on_dir_changed(const CSDir *record, unsigned int flags, uintptr_
   int32_t system = publish_system(dir);
   callback_cookie *cookie = cookie_of(userDefined);
   post_via(cookie, EVENT_DIR_SYSTEM_CHANGED, system > 0 ? system : 0, 0, nullptr);
-  int64_t settings = GetDirectorySettingsUpdates ? GetDirectorySettingsUpdates(record, flags) : 0;
+  int64_t settings = GetDirectorySettingsUpdates(record, flags);
   post_via(cookie, EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
 }
 
@@ -570,7 +566,7 @@ extern "C" void on_dir_server_changed(const CSDirSrvr *record, unsigned int flag
   if (!carried && node > 0) kyr_list_release(node, kTag);
   /* 5: the settings that changed. */
   int64_t settings =
-      GetDirectoryServerSettingsUpdates ? GetDirectoryServerSettingsUpdates(record, cached ? &old : nullptr, flags) : 0;
+      GetDirectoryServerSettingsUpdates(record, cached ? &old : nullptr, flags);
   post_via(cookie, EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
 }
 
@@ -695,13 +691,13 @@ KYR_DIR_JNI(jint, NativeDirectoryGetNumberServers)(JNIEnv *, jobject, jint mask)
 KYR_DIR_JNI(jlong, NativeGetDirectorySystem)(JNIEnv *, jobject) { return kyr_handle_result(DirectoryGetSystem()); }
 
 KYR_DIR_JNI(jlong, NativeGetDirectorySettings)(JNIEnv *, jobject) {
-  return GetDirectorySystemSettings ? kyr_handle_result(GetDirectorySystemSettings()) : 0;
+  return kyr_handle_result(GetDirectorySystemSettings());
 }
 
 KYR_DIR_JNI(jint, NativeSetDirectorySettings)(JNIEnv *env, jobject, jstring key, jstring value) {
   JniUtf k(env, key);
   JniUtf v(env, value);
-  return SetDirectorySystemSettings ? SetDirectorySystemSettings(k.get(), v.get()) : -1;
+  return SetDirectorySystemSettings(k.get(), v.get());
 }
 
 /* Editing the directory from the phone is not offered: accepted, nothing done. */

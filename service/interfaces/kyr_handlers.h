@@ -60,11 +60,11 @@
   X("csVideoOutLayoutCapChangedCB", onVideoOutLayoutCapChangedCB, VideoOutLayoutCap) \
   X("csHomeScreenChangedCB", on_home_screen_changed, HomeScreen)
 
-/* While the interfaces are being written a callback may not exist yet; the
- * declarations are weak so the worker can skip a missing one (it logs the
- * notification it did not register). */
+/* A build that leaves an interface out can define KYR_HANDLER_ATTR as
+ * __attribute__((weak)): the worker then skips (and logs) every callback
+ * that is not linked in. */
 #ifndef KYR_HANDLER_ATTR
-#define KYR_HANDLER_ATTR __attribute__((weak))
+#define KYR_HANDLER_ATTR
 #endif
 
 KYR_EXTERN_C_BEGIN
