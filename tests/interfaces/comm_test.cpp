@@ -22,6 +22,7 @@
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/kyr_cache.h"
+#include "iface_session.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -63,15 +64,8 @@ class CommTest : public ::testing::Test {
   void SetUp() override {
     codec_sim_config cfg;
     cfg.dial_step_ms = 5;
-    sim_ = codec_sim_start(cfg);
-    ASSERT_NE(sim_, nullptr);
-    ASSERT_EQ(csInit(nullptr), 0);
-    char addr[64];
-    snprintf(addr, sizeof addr, "127.0.0.1:%d", codec_sim_port(sim_));
-    inst_ = csConnect(addr, "davix", "2.0.0", "1.0.0", "9.0.0");
-    ASSERT_GE(inst_, 0);
-    ASSERT_EQ(csAuth(inst_, "SERIAL1"), 0);
-    kyr_service_debug_set_server_instance(inst_);
+    kyrtest::OpenInterfaceSession(cfg, &sim_, &inst_);
+    if (HasFatalFailure()) return;
     kyr_cache_clear_all();
     comm_debug_reset();
     comm_debug_set_event_sink(Sink);
