@@ -61,8 +61,9 @@ public class KyrConnectService {
      * Connects to the codec at address ("host" or "host:port") and
      * authenticates with the device's serial number. 0 when connected, -23
      * when the codec wants pairing first (see {@link #pair}), -15 before
-     * {@link #setup}, -10 for a missing or over-long address or serial, or
-     * another CSAPI error.
+     * {@link #setup}, -10 for a missing or over-long address or an
+     * over-long serial, or another CSAPI error (an empty address, for
+     * example, gives -8, a missing serial the codec's refusal).
      */
     public int connect(String address, String serialNumber, String clientVersion,
                        String minServerVersion, String maxServerVersion) {
