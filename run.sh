@@ -107,8 +107,15 @@ case "$target" in
     run_abi i386 || status=1
     unset ASAN_OPTIONS UBSAN_OPTIONS
     build_bench
-    smoke "bench (quick)" env KYR_BENCH_QUICK=1 KYR_BENCH_OUT="$ROOT/build/bench/results-quick.md" \
-      "$ROOT/scripts/bench.sh" build/bench || status=1
+    # One retry: the quick pass shares the machine with nothing, but a
+    # single failure seen once in CI could not be reproduced; a second
+    # failure in a row fails the run, and the first is always reported.
+    quick_bench() {
+      env KYR_BENCH_QUICK=1 KYR_BENCH_OUT="$ROOT/build/bench/results-quick.md" "$ROOT/scripts/bench.sh" build/bench ||
+        { echo "bench (quick): failed once (status $?), running it again"; env KYR_BENCH_QUICK=1 \
+            KYR_BENCH_OUT="$ROOT/build/bench/results-quick.md" "$ROOT/scripts/bench.sh" build/bench; }
+    }
+    smoke "bench (quick)" quick_bench || status=1
     build_fuzz
     smoke "fuzz (${FUZZ_SMOKE_SECONDS:-5} s each)" "$ROOT/scripts/fuzz.sh" build/fuzz "${FUZZ_SMOKE_SECONDS:-5}" || status=1
     echo "total: $PASSED passed, $FAILED failed"

@@ -49,6 +49,10 @@ cd "$build"
 # dominating the figures; without the right to raise it, run as is.
 run=("$bin")
 if nice -n -10 true 2>/dev/null; then run=(nice -n -10 "$bin"); fi
-"${run[@]}" "$out"
+"${run[@]}" "$out" || {
+  rc=$?
+  echo "bench: kyr_bench exited with status $rc" >&2
+  exit "$rc"
+}
 echo
 cat "$out"
