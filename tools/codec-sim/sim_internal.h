@@ -58,7 +58,7 @@ const char *error_text(int code);
 // Applies to dst only the members of src that the kind's flag bits in flags
 // name; a kind without fixed bits takes every member but the header.
 void apply_flagged_members(const std::string &kind, cJSON *dst, const cJSON *src, uint32_t flags);
-// The member specs the bits name ("list.member" for a member of every entry).
+// The member paths the bits name ("list.member" for a member of every entry).
 std::vector<std::string> flagged_member_names(const std::string &kind, uint32_t flags);
 
 // Password records: "valid" holds the rules met (bits 0..11) and, in bit 31,

@@ -124,15 +124,15 @@ void put(cJSON *dst, const char *key, const cJSON *v) {
         cJSON_AddItemToObject(dst, key, copy);
 }
 
-// Applies one member spec ("name" or "list.member") from src to dst.
-void apply_member(cJSON *dst, const cJSON *src, const std::string &spec) {
-    size_t dot = spec.find('.');
+// Applies one member path ("name" or "list.member") from src to dst.
+void apply_member(cJSON *dst, const cJSON *src, const std::string &path) {
+    size_t dot = path.find('.');
     if (dot == std::string::npos) {
-        const cJSON *v = cJSON_GetObjectItem(src, spec.c_str());
-        if (v) put(dst, spec.c_str(), v);
+        const cJSON *v = cJSON_GetObjectItem(src, path.c_str());
+        if (v) put(dst, path.c_str(), v);
         return;
     }
-    std::string list = spec.substr(0, dot), sub = spec.substr(dot + 1);
+    std::string list = path.substr(0, dot), sub = path.substr(dot + 1);
     const cJSON *from = cJSON_GetObjectItem(src, list.c_str());
     if (!cJSON_IsArray(from)) return;
     cJSON *to = cJSON_GetObjectItem(dst, list.c_str());
@@ -210,7 +210,7 @@ void apply_flagged_members(const std::string &kind, cJSON *dst, const cJSON *src
     std::vector<std::string> bits = split(row->bits, ' ');
     for (size_t i = 0; i < bits.size() && i < 32; ++i) {
         if (!(flags & (1u << i)) || bits[i] == "-") continue;
-        for (const std::string &spec : split(bits[i], '+')) apply_member(dst, src, spec);
+        for (const std::string &path : split(bits[i], '+')) apply_member(dst, src, path);
     }
 }
 
@@ -221,7 +221,7 @@ std::vector<std::string> flagged_member_names(const std::string &kind, uint32_t 
     std::vector<std::string> bits = split(row->bits, ' ');
     for (size_t i = 0; i < bits.size() && i < 32; ++i)
         if ((flags & (1u << i)) && bits[i] != "-")
-            for (const std::string &spec : split(bits[i], '+')) out.push_back(spec);
+            for (const std::string &path : split(bits[i], '+')) out.push_back(path);
     return out;
 }
 
