@@ -331,8 +331,9 @@ void *native_workerLoop(void *arg) {
     struct timespec until;
     clock_gettime(CLOCK_REALTIME, &until);
     until.tv_sec += 1;
+    const bool was_connected = sKyrConnectState.load() == KYR_Connect_Connected;
     pthread_mutex_lock(&s_workerMutex);
-    while (!s_worker_closed)
+    while (!s_worker_closed && (was_connected || sKyrConnectState.load() != KYR_Connect_Connected))
       if (pthread_cond_timedwait(&s_workerCond, &s_workerMutex, &until) == ETIMEDOUT) break;
     pthread_mutex_unlock(&s_workerMutex);
   }
@@ -517,6 +518,12 @@ extern "C" void setConnectState(KYR_Connect_State state) {
   }
   pthread_mutex_unlock(&s_stateMutex);
   if (state == old) return;
+  /* A worker pausing after "no connection" watches the new one at once. */
+  if (state == KYR_Connect_Connected) {
+    pthread_mutex_lock(&s_workerMutex);
+    pthread_cond_broadcast(&s_workerCond);
+    pthread_mutex_unlock(&s_workerMutex);
+  }
   kyr_log_printf(KYR_LOG_INFO, kTag, "connection state %s -> %s", kyr_connect_state_name(old),
                  kyr_connect_state_name(state));
   callback_cookie *cookie = kyr_cookie_get();

@@ -276,6 +276,9 @@ void give_up_on_readers(uint64_t seq, int64_t now) {
     if (holds_up(r, seq, now)) r->givenUp = true;
 }
 
+/* Connections ended so far (callbacks_mut). */
+uint64_t gEnded = 0;
+
 bool any_instance_connected() {
   for (int i = 0; i < CSAPI_SRVR_MAX; i++)
     if (csapi_client_get_state(i) != CLIENT_STATE_DISCONNECTED) return true;
@@ -314,6 +317,14 @@ void callback_thread_calling(bool calling) {
   reg->calling = calling;
   if (calling) wake_writers();
   pthread_mutex_unlock(&callbacks_mut);
+}
+
+void callback_connection_ended() {
+  ensure_init();
+  pthread_mutex_lock(&callbacks_mut);
+  gEnded++;
+  pthread_mutex_unlock(&callbacks_mut);
+  pthread_cond_broadcast(&callbacks_cond);
 }
 
 }  // namespace csapi_detail
@@ -477,6 +488,7 @@ int callback_postmsg(int instance, const char *method, ccom_msg_t *msg) {
   memcpy(q.ring + start, &L, 4);
   memcpy(q.ring + start + 4, msg->data, len);
   q.ring[start + 4 + L] = (unsigned char)instance;
+  q.ring[start + 5 + L] = (unsigned char)csapi_detail::connection_generation(instance);
   if (q.tailSeq == q.writeSeq) q.tailPos = start;
   q.startOf[q.writeSeq % kStartSlots] = start;
   q.writeSeq++;
@@ -489,16 +501,26 @@ int callback_postmsg(int instance, const char *method, ccom_msg_t *msg) {
 namespace {
 
 /* Takes reg's next notification into msg, waiting up to timeoutMs. */
-int wait_on(Registry *reg, int *instance, ccom_msg_t *msg, int timeoutMs) {
+/* gen (when not null) receives the connection generation the record was
+ * stamped with (its low byte). */
+int wait_on(Registry *reg, int *instance, ccom_msg_t *msg, int timeoutMs, uint8_t *gen = nullptr) {
   if (timeoutMs < 0) timeoutMs = 0;
   struct timespec deadline = mono_at(mono_ns() + (int64_t)timeoutMs * 1000000LL);
   pthread_mutex_lock(&callbacks_mut);
   MsgQueue &q = callbacks_msgq;
   note_wait(reg, 1);
   int rc = 0;
+  uint64_t ended = gEnded;
   for (;;) {
     resync(reg);
     if (reg->readSeq != q.writeSeq) break;
+    if (gEnded != ended) {
+      ended = gEnded;
+      if (!any_instance_connected()) {
+        rc = CSAPI_ERR_NO_CONNECT;
+        break;
+      }
+    }
     if (pthread_cond_timedwait(&callbacks_cond, &callbacks_mut, &deadline) == ETIMEDOUT) {
       resync(reg);
       if (reg->readSeq == q.writeSeq) rc = CSAPI_ERR_TIMEOUT;
@@ -511,6 +533,7 @@ int wait_on(Registry *reg, int *instance, ccom_msg_t *msg, int timeoutMs) {
     if (ccom_msg_memcpy(msg, q.ring + pos + 4, (uint32_t)L)) {
       msg->data[L] = '\0';
       *instance = q.ring[pos + 4 + L];
+      if (gen) *gen = q.ring[pos + 5 + L];
     } else {
       csLog("callback", CS_LOG_ERR, "no room for a notification of %d bytes, dropped\n", L);
       rc = CSAPI_ERR_OUT_OF_RESOURCES;
@@ -548,9 +571,12 @@ int csapi_client_process_callbacks(int timeoutMs, int global) {
   t_dispatching = reg;
   for (;;) {
     int instance = -1;
-    rc = wait_on(reg, &instance, buf, timeoutMs);
+    uint8_t gen = 0;
+    rc = wait_on(reg, &instance, buf, timeoutMs, &gen);
     if (rc != 0) break;
     if (csapi_client_get_state(instance) != CLIENT_STATE_READY || buf->len == 0) continue;
+    /* Left over from an earlier connection of the same instance. */
+    if (gen != (uint8_t)csapi_detail::connection_generation(instance)) continue;
     csapi_detail::TopScan scan;
     if (!csapi_detail::scan_top(buf->data, buf->len, &scan) || !scan.method) {
       csLog("csapi_client", CS_LOG_ERR, "missing method parameter in notification msg\n");

@@ -24,6 +24,7 @@
 #include "csapi/client/csapi_callback.h"
 #include "csapi/client/csapi_hash.h"
 #include "csapi/client/csapi_internal.h"
+#include "csapi/client/csapi_liveness.h"
 #include "csapi/client/csapi_rpc.h"
 #include "csapi/client/test/csapi_test.h"
 #include "ipc/libccom/ccom.h"
@@ -50,6 +51,8 @@ struct Srvr {
   Waiter *waiters;
   pthread_t reader;
   bool readerKnown;
+  csapi_detail::Liveness live;
+  std::atomic<uint32_t> gen{0}; /* counts connections; stamps their notifications */
   char protoVers[33];
   char srvrDeviceType[33];
   char srvrSWVer[65];
@@ -109,6 +112,7 @@ void end_connection_locked(Srvr &s) {
     pthread_cond_signal(&w->cond);
   }
   s.waiters = nullptr;
+  csapi_detail::callback_connection_ended();
 }
 
 /* Waits until no caller is inside a send on s (rspMutex held). A limit of 0
@@ -174,6 +178,7 @@ void deliver_response(Srvr &s, int64_t id, ccom_msg_t **buf) {
     return;
   }
   pthread_mutex_unlock(&s.rspMutex);
+  if (csapi_detail::liveness_is_probe(&s.live, id)) return;
   csLog("csapi_client", CS_LOG_ERR, "response id:%lld matches no waiting call (late or unknown), dropped\n",
         (long long)id);
 }
@@ -532,6 +537,8 @@ int new_csapi_client(char *address) {
   }
   pthread_mutex_lock(&s.rspMutex);
   s.conn = c;
+  s.gen.fetch_add(1);
+  csapi_detail::liveness_start(&s.live);
   s.state.store(CLIENT_STATE_CONNECTED);
   s.client.store(c);
   pthread_mutex_unlock(&s.rspMutex);
@@ -567,6 +574,10 @@ int csapi_call_end(csapi_ticket_t *ticket) {
   if (!ticket) return leave(CSAPI_ERR_BAD_PARAMETER);
   int rc = end_wait(ticket);
   return leave(rc == 0 ? answer_result(ticket->msg) : rc);
+}
+
+uint32_t csapi_detail::connection_generation(int instance) {
+  return valid_instance(instance) ? gSrvr[instance].gen.load() : 0;
 }
 
 int csapi_client_call(unsigned int instance, ccom_msg_t *msg, int timeout) {
@@ -608,6 +619,18 @@ int csapiClientInitAll(void) {
   return rc;
 }
 
+namespace {
+
+/* The codec stayed silent past the liveness limit. */
+int lost(Srvr &s) {
+  pthread_mutex_lock(&s.rspMutex);
+  end_connection_locked(s);
+  pthread_mutex_unlock(&s.rspMutex);
+  return -1;
+}
+
+}  // namespace
+
 int ccom_response_handler(ccom_client_t *client) {
   ensure_init();
   if (!client) {
@@ -639,15 +662,25 @@ int ccom_response_handler(ccom_client_t *client) {
   }
   pthread_mutex_unlock(&s.rspMutex);
 
+  /* Nothing arrived for a while: only the liveness watch has work. */
+  if (ccom_client_idle_call(client)) return csapi_detail::liveness_tick(&s.live, client, instance) ? 0 : lost(s);
+
   ccom_msg_t *buf = ccom_client_msg_alloc();
   if (!buf) return -1;
   int n;
   for (;;) {
     n = ccom_client_recv(client, buf);
     if (n <= 0) break;
+    csapi_detail::liveness_heard(&s.live);
     handle_incoming(s, instance, &buf);
     if (!buf) {
       n = -1;
+      break;
+    }
+    /* Back to the reader rather than into a read that would wait: its idle
+     * calls keep the liveness watch going. */
+    if (!ccom_client_input_ready(client)) {
+      n = 0;
       break;
     }
   }

@@ -68,6 +68,13 @@ void ring_set_patience(int activeWindowMs, int waitBoundMs);
  * may be behind the notification being written. */
 void callback_thread_calling(bool calling);
 
+/* A connection ended: a dispatcher waiting for notifications learns at once
+ * when no connection is left. */
+void callback_connection_ended();
+/* Which connection of an instance is current (changes with every new one);
+ * notifications of an earlier one are never dispatched. */
+uint32_t connection_generation(int instance);
+
 }  // namespace csapi_detail
 
 #endif

@@ -172,6 +172,18 @@ KYR_API int ccom_client_recv(ccom_client_t *client, ccom_msg_t *msg);
 KYR_API int ccom_client_disconnect(ccom_client_t *client);
 /* Releases the record (after disconnect). Null does nothing. */
 KYR_API int ccom_client_free(ccom_client_t *client);
+/* Inside the handler: non-zero when it is called because the idle period
+ * passed with nothing to read (it must not read then: the read would wait). */
+KYR_API int ccom_client_idle_call(ccom_client_t *client);
+/* Reader thread only: non-zero when a receive would not wait (input is
+ * buffered or the socket is readable). */
+KYR_API int ccom_client_input_ready(ccom_client_t *client);
+/* The reader's idle period in ms (at least 10; 1000 at connect). */
+KYR_API void ccom_client_set_idle_ms(ccom_client_t *client, int ms);
+/* TCP_USER_TIMEOUT on the connection where the platform has it: data the
+ * peer does not acknowledge within ms ends it (0: the system's default).
+ * 0, or -1. */
+KYR_API int ccom_client_set_user_timeout(ccom_client_t *client, int ms);
 /* Closes fd when > 0 and returns 0; otherwise -1. */
 KYR_API int close_socket(int fd);
 

@@ -113,10 +113,12 @@ bool input_pending(ccom_client_t *c) {
 void *client_reader(void *arg) {
   ccom_client_t *c = static_cast<ccom_client_t *>(arg);
   for (;;) {
-    if (!input_pending(c) && ccom_socket_read_ready(c->fd, 1) < 0) {
+    int ready = input_pending(c) ? 1 : ccom_wait_readable_ms(c->fd, c->idle_ms.load());
+    if (ready < 0) {
       csLog(kName, CS_LOG_WARNING, "client_reader() read_ready error:%s\n", strerror(errno));
       break;
     }
+    c->idle_call.store(ready == 0);
     if (c->msg_handler(c) != 0) break;
     /* A connection that failed or is being disconnected has nothing more
      * to deliver; a handler that ignores -1 must not keep the reader (and
@@ -233,6 +235,13 @@ void abandon(ccom_client_t *c) {
 }
 
 }  // namespace
+
+extern "C" KYR_API int ccom_client_input_ready(ccom_client_t *c) {
+  if (!c || c->sock.load() <= 0) return 0;
+  if (input_pending(c)) return 1;
+  struct pollfd p = {c->fd, POLLIN, 0};
+  return poll(&p, 1, 0) > 0 ? 1 : 0;
+}
 
 void ccom_client_fail(ccom_client_t *c) {
   shutdown_fd(c);

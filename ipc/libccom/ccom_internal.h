@@ -105,6 +105,9 @@ struct ccom_client_t {
   pthread_mutex_t fd_lock;
   bool reader_started;
   bool reader_joined;
+  /* How long the reader waits for input before it calls the handler idle. */
+  std::atomic<int32_t> idle_ms{1000};
+  std::atomic<bool> idle_call{false}; /* the handler runs because idle_ms passed */
   bool write_lock_ready;
   bool tls_lock_ready;
   bool fd_lock_ready;
@@ -113,6 +116,11 @@ struct ccom_client_t {
 /* A fatal error on the client's connection: shut it down (waking the reader
  * and any sender) and mark it failed; the descriptor stays reserved. */
 void ccom_client_fail(ccom_client_t *client);
+
+/* 1 when fd is readable (or hung up), 0 when timeout_ms (<= 0: none)
+ * passed, -1 on error. */
+int ccom_wait_readable_ms(int fd, int timeout_ms);
+
 
 /* Bounds (milliseconds) on the TCP connect and on the whole TLS handshake;
  * tests shorten them. */

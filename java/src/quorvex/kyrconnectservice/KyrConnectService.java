@@ -79,6 +79,18 @@ public class KyrConnectService {
         return NativeDisconnect();
     }
 
+    /**
+     * Liveness watch: with seconds > 0, when nothing has arrived from the
+     * codec for that long one harmless read ("csSysGet") is sent, and when
+     * nothing arrives for as long again the connection is declared lost
+     * (one KYR_Connect_Failed state event). 0, the default, relies on TCP
+     * keep-alive alone. 0..300; anything else gives -10. The setting is
+     * kept across disconnect and connect and may be made before setup().
+     */
+    public int setLiveness(int seconds) {
+        return NativeSetLiveness(seconds);
+    }
+
     /** One of the KyrEvents.KYR_Connect_* values. */
     public int getConnectionState() {
         return NativeGetConnectionState();
@@ -122,6 +134,7 @@ public class KyrConnectService {
                              String minServerVersion, String maxServerVersion);
     native int NativePair(String adminName, String adminPassword);
     native int NativeDisconnect();
+    native int NativeSetLiveness(int seconds);
     native int NativeGetConnectionState();
     native String NativeGetMinDavixVersion();
     native int NativeSendSystemInfoToKyr(String appVersion, String platformVersion, int addressMode,
