@@ -106,6 +106,15 @@ bool is_set_up() {
 std::atomic<int> sKyrConnectState{KYR_Connect_Disconnected};
 std::atomic<int> g_server_instance{-1};
 std::atomic<int> connecting{0};
+/* Counts disconnects: a connect that started before one must not report
+ * itself connected (or failed) afterwards. */
+std::atomic<unsigned> s_connectGen{0};
+
+/* Disconnect or release while a connect runs: end it within a moment. */
+void cancel_connects() {
+  s_connectGen.fetch_add(1);
+  csapi_cancel_connects();
+}
 std::mutex s_addrMutex; /* guards the two buffers while they are copied */
 char g_ipaddress[256];
 char g_serial_number[256];
@@ -773,7 +782,14 @@ extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeConnect(J
   }
 
   connecting = 1;
+  const unsigned gen = s_connectGen.load();
   const int handle = csConnect(address_copy, kDeviceType, cv.get(), minv.get(), maxv.get());
+  if (gen != s_connectGen.load()) {
+    /* Disconnected meanwhile: that wins. */
+    if (handle >= 0) csDisconnect(handle);
+    connecting = 0;
+    return CSAPI_ERR_NO_CONNECT;
+  }
   if (handle < 0) {
     kyr_log_printf(KYR_LOG_ERROR, kTag, "csConnect error (error:%d, %s)\n", handle, csErrorString());
     setConnectState(KYR_Connect_Failed);
@@ -785,6 +801,12 @@ extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeConnect(J
   DirectoryForgetServers();
 
   const int rc = csAuth(handle, serial_copy);
+  if (gen != s_connectGen.load()) {
+    int expect = handle;
+    if (g_server_instance.compare_exchange_strong(expect, -1)) csDisconnect(handle);
+    connecting = 0;
+    return CSAPI_ERR_NO_CONNECT;
+  }
   if (rc == 0) {
     connecting = 0;
     setConnectState(KYR_Connect_Connected);
@@ -830,6 +852,7 @@ extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativePair(JNIE
 }
 
 extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeDisconnect(JNIEnv *, jobject) {
+  cancel_connects();
   setConnectState(KYR_Connect_Disconnected);
   drop_connection();
   return 0;
@@ -874,6 +897,7 @@ extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeSendSyste
 }
 
 extern "C" void Java_quorvex_kyrconnectservice_KyrConnectService_NativeFinalize(JNIEnv *env, jobject thiz) {
+  cancel_connects();
   /* Let go of Java first: the worker reacts to the close request at once,
    * and its last state change must find the service already gone. */
   finalize_cookie_of(env, thiz, cookie_field(env, thiz));

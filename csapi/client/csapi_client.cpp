@@ -28,6 +28,7 @@
 #include "csapi/client/csapi_rpc.h"
 #include "csapi/client/test/csapi_test.h"
 #include "ipc/libccom/ccom.h"
+#include "ipc/libccom/ccom_internal.h"
 
 namespace {
 
@@ -514,19 +515,15 @@ int new_csapi_client(char *address) {
   s.minClientSWVer[0] = s.maxClientSWVer[0] = '\0';
   pthread_mutex_unlock(&s.rspMutex);
 
-  const char *host = address ? address : "localhost";
+  /* "host", "host:port", "[v6]:port" or a bare IPv6 address. */
+  char host[257] = "localhost";
   int port = CSAPI_DEFAULT_PORT;
-  if (address) {
-    char *colon = strchr(address, ':');
-    if (colon) {
-      *colon = '\0';
-      port = atoi(colon + 1);
-    }
-  }
+  if (address && ccom_split_host_port(address, host, sizeof host, &port) != 0) host[0] = '\0';
   int useTls = port != CSAPI_PLAIN_PORT;
 
+  const uint32_t cancelGen = ccom_connect_generation();
   gConnecting.fetch_add(1);
-  ccom_client_t *c = ccom_client_connect(host, port, ccom_response_handler, useTls);
+  ccom_client_t *c = host[0] ? ccom_client_connect(host, port, ccom_response_handler, useTls) : nullptr;
   if (!c) {
     gConnecting.fetch_sub(1);
     csLog("csapi_client", CS_LOG_ERR, "can't connect to csapi server:%s\n", host);
@@ -541,6 +538,8 @@ int new_csapi_client(char *address) {
   csapi_detail::liveness_start(&s.live);
   s.state.store(CLIENT_STATE_CONNECTED);
   s.client.store(c);
+  /* Cancelled while the transport finished: the handshake must not start. */
+  if (ccom_connect_cancelled(cancelGen)) end_connection_locked(s);
   pthread_mutex_unlock(&s.rspMutex);
   gConnecting.fetch_sub(1);
 
@@ -549,6 +548,22 @@ int new_csapi_client(char *address) {
   s.claimed = false;
   pthread_mutex_unlock(&gSrvrMutex);
   return idx;
+}
+
+int csapi_cancel_connects(void) {
+  ensure_init();
+  ccom_connect_cancel_all();
+  int n = 0;
+  for (Srvr &s : gSrvr) {
+    pthread_mutex_lock(&s.rspMutex);
+    int st = s.state.load();
+    if (s.conn && !s.ended && st != CLIENT_STATE_DISCONNECTED && st != CLIENT_STATE_READY) {
+      end_connection_locked(s);
+      n++;
+    }
+    pthread_mutex_unlock(&s.rspMutex);
+  }
+  return n;
 }
 
 int delete_csapi_client(int instance) {

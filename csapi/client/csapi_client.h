@@ -90,6 +90,10 @@ KYR_API int csapi_client_set_state(int instance, int state);
  * TLS unless the port is 4123. The instance number, -12 or -8. */
 KYR_API int new_csapi_client(char *address);
 KYR_API int delete_csapi_client(int instance);
+/* Ends every connect still in progress: the transport's connect or TLS
+ * handshake, and every instance not yet authenticated (its waiting calls
+ * return -18 at once). The number of instances ended. Any thread. */
+KYR_API int csapi_cancel_connects(void);
 
 /* Sends the request in msg and waits for its response, which replaces the
  * request in msg. timeout is in seconds (0 or less: 30); a value above 30

@@ -184,6 +184,9 @@ KYR_API void ccom_client_set_idle_ms(ccom_client_t *client, int ms);
  * peer does not acknowledge within ms ends it (0: the system's default).
  * 0, or -1. */
 KYR_API int ccom_client_set_user_timeout(ccom_client_t *client, int ms);
+/* Ends every connect in progress (TCP connect or TLS handshake) within a
+ * fraction of a second; any thread. */
+KYR_API void ccom_connect_cancel_all(void);
 /* Closes fd when > 0 and returns 0; otherwise -1. */
 KYR_API int close_socket(int fd);
 

@@ -154,9 +154,13 @@ void *client_reader(void *arg) {
 }
 
 /* Runs the client handshake on the non-blocking socket within the bound. */
-[[nodiscard]] bool tls_handshake(ccom_client_t *c) {
+[[nodiscard]] bool tls_handshake(ccom_client_t *c, uint32_t gen) {
   int64_t deadline = now_ms() + ccom_handshake_timeout_ms;
   for (;;) {
+    if (ccom_connect_cancelled(gen)) {
+      csLog(kName, CS_LOG_ERR, "SSL_connect handshake cancelled\n");
+      return false;
+    }
     ERR_clear_error();
     int r = SSL_connect(c->tls);
     if (r == 1) return true;
@@ -164,48 +168,11 @@ void *client_reader(void *arg) {
     int64_t left = deadline - now_ms();
     if (r < 0 && (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) && left > 0) {
       struct pollfd p = {c->fd, (short)(err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
-      if (poll(&p, 1, (int)left) >= 0 || errno == EINTR) continue;
+      if (poll(&p, 1, left < 50 ? (int)left : 50) >= 0 || errno == EINTR) continue;
     }
     csLog(kName, CS_LOG_ERR, "SSL_connect handshake failed\n");
     return false;
   }
-}
-
-/* Waits for a non-blocking connect; 0 when connected. */
-int finish_connect(int fd) {
-  csLog(kName, CS_LOG_DEBUG, "waiting for connect to complete\n");
-  struct pollfd p = {fd, POLLOUT, 0};
-  int64_t deadline = now_ms() + ccom_connect_timeout_ms;
-  int r;
-  for (;;) {
-    int64_t left = deadline - now_ms();
-    r = poll(&p, 1, left > 0 ? (int)left : 0);
-    if (r < 0 && errno == EINTR) continue;
-    break;
-  }
-  if (r < 0) {
-    csLog(kName, CS_LOG_ERR, "select() error: %d - %s\n", errno, strerror(errno));
-    return -1;
-  }
-  if (r == 0) {
-    csLog(kName, CS_LOG_ERR, "timeout on connect\n");
-    return -1;
-  }
-  if (p.revents & POLLNVAL) {
-    csLog(kName, CS_LOG_ERR, "socket exception\n");
-    return -1;
-  }
-  int soerr = 0;
-  socklen_t len = sizeof soerr;
-  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &soerr, &len) < 0) {
-    csLog(kName, CS_LOG_ERR, "couldn't get socket error status: %d - %s\n", errno, strerror(errno));
-    return -1;
-  }
-  if (soerr != 0 && soerr != EINPROGRESS) {
-    csLog(kName, CS_LOG_ERR, "getsockopt() returned error: %d - %s\n", soerr, strerror(soerr));
-    return -1;
-  }
-  return 0;
 }
 
 void set_socket_options(int fd) {
@@ -300,10 +267,11 @@ extern "C" KYR_API ccom_client_t *ccom_client_connect(const char *host, int port
   }
   c->write_lock_ready = true;
 
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd <= 0) {
-    csLog(kName, CS_LOG_ERR, "error creating client socket: %d - %s\n", errno, strerror(errno));
-    if (fd == 0) close(fd);
+  const uint32_t gen = ccom_connect_generation();
+  bool loopback4 = false;
+  csLog(kName, CS_LOG_DEBUG, "connecting to %s:%d\n", res->ai_canonname ? res->ai_canonname : host, port);
+  int fd = ccom_connect_any(res, gen, set_socket_options, &loopback4);
+  if (fd < 0) {
     c->sock = -1;
     csLog(kName, CS_LOG_ERR, "couldn't create a socket\n");
     freeaddrinfo(res);
@@ -313,34 +281,12 @@ extern "C" KYR_API ccom_client_t *ccom_client_connect(const char *host, int port
   c->fd = fd;
   c->fd_open = true;
   csLog(kName, CS_LOG_DEBUG, "Initialized socket : %x\n", fd);
-  set_socket_options(fd);
-
-  csLog(kName, CS_LOG_DEBUG, "connecting to %s:%d\n", res->ai_canonname ? res->ai_canonname : host, port);
-  /* The connect is bounded: non-blocking for its duration only. */
-  set_nonblocking(fd, true);
-  int rc = connect(fd, res->ai_addr, sizeof(struct sockaddr_in));
-  int cerr = rc == 0 ? 0 : errno;
-  bool ok = true;
-  if (cerr == EINPROGRESS) {
-    ok = finish_connect(fd) == 0;
-  } else if (cerr != 0) {
-    csLog(kName, CS_LOG_ERR, "error: %d - %s\n", cerr, strerror(cerr));
-    ok = false;
-  }
-  if (!ok) {
-    c->sock = -1;
-    csLog(kName, CS_LOG_ERR, "couldn't create a socket\n");
-    freeaddrinfo(res);
-    abandon(c);
-    return nullptr;
-  }
   set_nonblocking(fd, false);
   c->sock = fd;
   csLog(kName, CS_LOG_DEBUG, "connect() for cmd/response socket %d, client %p\n", fd, (void *)c);
 
   c->use_tls = use_tls;
-  if (res->ai_family == AF_INET &&
-      reinterpret_cast<struct sockaddr_in *>(res->ai_addr)->sin_addr.s_addr == htonl(INADDR_LOOPBACK)) {
+  if (loopback4) {
     csLog(kName, CS_LOG_DEBUG, "disabling SSL (connecting to internal server)\n");
     c->use_tls = 0;
   }
@@ -377,7 +323,7 @@ extern "C" KYR_API ccom_client_t *ccom_client_connect(const char *host, int port
     }
     SSL_set_bio(c->tls, bio, bio);
     set_nonblocking(fd, true);
-    if (!tls_handshake(c)) {
+    if (!tls_handshake(c, gen)) {
       abandon(c);
       return nullptr;
     }

@@ -122,6 +122,20 @@ void ccom_client_fail(ccom_client_t *client);
 int ccom_wait_readable_ms(int fd, int timeout_ms);
 
 
+/* Connecting (ccom_net.cpp). The cancel generation a connect starts under;
+ * a later ccom_connect_cancel_all ends it. */
+uint32_t ccom_connect_generation(void);
+bool ccom_connect_cancelled(uint32_t gen);
+/* Tries every IPv4/IPv6 address of list in turn, each with an equal share
+ * of what is left of ccom_connect_timeout_ms; prepare sets socket options
+ * before the connect. The connected descriptor (blocking), or -1.
+ * *loopback4 tells whether it went to 127.0.0.1. */
+struct addrinfo;
+int ccom_connect_any(const struct addrinfo *list, uint32_t gen, void (*prepare)(int fd), bool *loopback4);
+/* Splits "host", "host:port", "[v6]", "[v6]:port" or a bare IPv6 address;
+ * *port is left alone when none is given. 0, or -1 when host does not fit. */
+int ccom_split_host_port(const char *address, char *host, size_t size, int *port);
+
 /* Bounds (milliseconds) on the TCP connect and on the whole TLS handshake;
  * tests shorten them. */
 extern int ccom_connect_timeout_ms;
