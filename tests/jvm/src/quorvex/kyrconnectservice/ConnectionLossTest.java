@@ -3,6 +3,7 @@ package quorvex.kyrconnectservice;
 import static org.junit.Assert.assertEquals;
 import static org.junit.Assert.assertTrue;
 import static quorvex.kyrconnectservice.KyrEvents.KYR_Connect_Connected;
+import static quorvex.kyrconnectservice.KyrEvents.KYR_Connect_Disconnected;
 import static quorvex.kyrconnectservice.KyrEvents.KYR_Connect_Failed;
 import static quorvex.kyrconnectservice.KyrEvents.KYR_Connect_Started;
 
@@ -12,10 +13,11 @@ import org.junit.After;
 import org.junit.Test;
 
 /**
- * The liveness watch seen from Java: a codec that vanishes without a word
- * (the simulator's blackhole) is reported lost exactly once.
+ * Losing the codec, seen from Java: with the liveness watch on, a codec that
+ * vanishes without a word (the simulator's blackhole) is reported lost
+ * exactly once; a disconnect while a connect hangs ends both at once.
  */
-public class LivenessTest {
+public class ConnectionLossTest {
     static final String SERIAL = "KYR-JVM-0002";
 
     private SimProcess sim;
@@ -55,5 +57,32 @@ public class LivenessTest {
         assertTrue("nothing after the one Failed: " + later, later.isEmpty());
         assertEquals(KYR_Connect_Failed, svc.getConnectionState());
         assertTrue("the probe was sent", Integer.parseInt(sim.first("count csSysGet").split(" ")[1]) >= 1);
+    }
+
+    @Test
+    public void disconnectDuringAHangingConnectReturnsAtOnce() throws Exception {
+        sim = SimProcess.start("--serial", SERIAL);
+        svc = new KyrConnectService(rec);
+        assertEquals(0, svc.setup());
+        assertEquals(Integer.valueOf(KYR_Connect_Started), rec.nextState(5000));
+        // The next connection is accepted and never answered.
+        assertEquals(List.of("blackhole: next connection"), sim.command("next blackhole"));
+        final int[] rc = {1};
+        Thread connecting = new Thread(() -> rc[0] = svc.connect(sim.address(), SERIAL, "1.0.0", "1.0.0", "99.0.0"));
+        connecting.start();
+        Thread.sleep(500);
+        long t0 = System.currentTimeMillis();
+        assertEquals(0, svc.disconnect());
+        connecting.join(5000);
+        long took = System.currentTimeMillis() - t0;
+        assertTrue("connect still running", !connecting.isAlive());
+        assertTrue("connect returned " + took + " ms after the disconnect", took < 1000);
+        assertEquals(-18, rc[0]);
+        assertEquals(KYR_Connect_Disconnected, svc.getConnectionState());
+        List<Recorder.Event> later = rec.drain(1500);
+        for (Recorder.Event e : later) {
+            assertTrue("no Connected or Failed after the disconnect: " + later,
+                    e.code != KyrEvents.EVENT_CONNECT_STATE_CHANGED || e.value1 == KYR_Connect_Disconnected);
+        }
     }
 }
