@@ -215,10 +215,27 @@ TEST_F(Pages, MultiRecordReadsMatchOneAtATimeWhicheverFetchFails) {
     if (head > 0) kyr_cam_far_list_release(head);
     return out;
   };
-  const Read reads[] = {{"call stats", media}, {"directory servers", servers}, {"far cameras", far}};
+  auto post_connect = [this] {
+    kyr_cache_clear_all();
+    DirectoryForgetServers();
+    std::string out = "rc " + std::to_string(kyr_post_connect_fetch(inst_)) + "\n";
+    CSComm comm;
+    CSAudio audio;
+    CSDir dir;
+    int c = kyr_cache_comm_load(&comm), a = kyr_cache_audio_load(&audio), d = kyr_cache_dir_load(&dir);
+    out += "cached " + std::to_string(c) + std::to_string(a) + std::to_string(d) + " volume " +
+           std::to_string(audio.volume) + "\n";
+    CSDirSrvr s[KYR_DIR_MAX_SERVERS];
+    int n = DirectoryKnownServers(s, KYR_DIR_MAX_SERVERS);
+    for (int i = 0; i < n; i++) out += std::to_string(s[i].protocol) + " " + s[i].id + "\n";
+    return out;
+  };
+  const Read reads[] = {
+      {"call stats", media}, {"directory servers", servers}, {"far cameras", far}, {"post-connect", post_connect}};
   for (const Read &r : reads) CheckEveryFailure(r);
   EXPECT_NE(Run(reads[0], false).result.find("H.264"), std::string::npos);
   EXPECT_NE(Run(reads[2], false).result.find("\n12\n"), std::string::npos);
+  EXPECT_NE(Run(reads[3], false).result.find("rc 0\ncached 111"), std::string::npos);
 }
 
 }  // namespace
