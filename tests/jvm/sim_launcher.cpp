@@ -6,9 +6,12 @@
 // (127.0.0.2 by default).
 //
 // Usage:
-//   kyr-sim-launcher [--bind ADDR] [--tls on|off] [--serial S] [--admin-user U]
+//   kyr-sim-launcher [--bind ADDR] [--port N] [--tls on|off] [--serial S] [--admin-user U]
 //                    [--admin-pwd P] [--pairing-required] [--echo]
 //                    [--min-client-ver TEXT] [--fault TEXT]... [--net PRESET]
+//
+// --port N listens on port N (default 0: any free port), so a test can stop
+// the simulator and start a new one where the client expects its codec.
 //
 // --min-client-ver sets the "minClientSWVer" the codec reports; "\xNN" in
 // TEXT stands for the byte NN, so tests can send text that is not UTF-8.
@@ -55,7 +58,7 @@ namespace {
 
 void usage() {
   fprintf(stderr,
-          "usage: kyr-sim-launcher [--bind ADDR] [--tls on|off] [--serial S] [--admin-user U] [--admin-pwd P]\n"
+          "usage: kyr-sim-launcher [--bind ADDR] [--port N] [--tls on|off] [--serial S] [--admin-user U] [--admin-pwd P]\n"
           "                        [--pairing-required] [--echo]\n");
 }
 
@@ -103,6 +106,7 @@ int main(int argc, char **argv) {
       return argv[++i];
     };
     if (a == "--bind") cfg.bind_addr = value();
+    else if (a == "--port") cfg.port = atoi(value().c_str());
     else if (a == "--tls") cfg.tls = value() == "on";
     else if (a == "--serial") cfg.serial = value();
     else if (a == "--admin-user") cfg.admin_user = value();
