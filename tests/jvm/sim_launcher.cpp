@@ -30,6 +30,7 @@
 //   incoming ADDRESS      a call arrives from ADDRESS   -> "incoming N"
 //   record KIND [HANDLE]  the model's record as JSON   -> "record TEXT" ("record" alone if none)
 //   handles KIND          handles of every record of KIND -> "handles H1 H2 ..."
+//   notifications         the 55 notification methods -> "methods M1 M2 ..."
 //   merge KIND HANDLE JSON  merge members into a record (HANDLE 0: a new one) -> "merged HANDLE"
 //   error METHOD CODE [TIMES]  answer METHOD with error CODE (TIMES < 0 or absent: always) -> "ok"
 //   clear-errors          answer normally again      -> "ok"
@@ -181,6 +182,10 @@ int main(int argc, char **argv) {
       std::string kind, out = "handles";
       in >> kind;
       for (uint32_t h : codec_sim_record_handles(sim, kind)) out += " " + std::to_string(h);
+      answer(out);
+    } else if (cmd == "notifications") {
+      std::string out = "methods";
+      for (const std::string &m : codec_sim_notification_methods()) out += " " + m;
       answer(out);
     } else if (cmd == "merge") {
       std::string kind;

@@ -3,8 +3,12 @@ package quorvex.kyrconnectservice;
 import static org.junit.Assert.assertEquals;
 import static org.junit.Assert.assertTrue;
 
+import java.util.Arrays;
+import java.util.List;
 import java.util.Set;
 import java.util.TreeSet;
+import java.util.concurrent.ConcurrentHashMap;
+import java.util.concurrent.atomic.AtomicInteger;
 
 import org.junit.After;
 import org.junit.Test;
@@ -13,9 +17,10 @@ import quorvex.kyrconnectservice.session.KyrSession;
 import quorvex.kyrconnectservice.session.SessionState;
 
 /**
- * Fifty losses of the codec in a row: the session comes back each time and
- * leaves no thread, descriptor or native handle behind, during its life or
- * after close().
+ * What a session leaves behind: fifty losses of the codec in a row (it comes
+ * back each time; no thread, descriptor or native handle stays, during its
+ * life or after close()), and every notification of the codec delivered
+ * twice (every list and node the library handed over was released).
  */
 public class KyrSessionCyclesTest {
     static final String SERIAL = "KYR-SDK-0050";
@@ -90,6 +95,52 @@ public class KyrSessionCyclesTest {
         // process's life) and a class file the JVM may open meanwhile.
         assertTrue("descriptors " + fdsBefore + " -> " + SessionProbe.descriptorTargets(),
                    SessionProbe.descriptors() <= fdBefore + 3);
+        probe.assertListenersOnExecutor();
+    }
+
+    /** Pushes every notification with every field flagged, then waits until deliveries stop. */
+    private void everyNotification(List<String> methods, AtomicInteger delivered) throws Exception {
+        int before = delivered.get();
+        for (String m : methods) {
+            assertEquals(m, 1, sim.notify(m, 0xFFFFFFFFL, 0));
+        }
+        long end = System.currentTimeMillis() + SessionProbe.WAIT;
+        while (delivered.get() == before && System.currentTimeMillis() < end) {
+            Thread.sleep(50);
+        }
+        // The library's worker may pause up to a second between its waits.
+        for (int last = -1; delivered.get() != last && System.currentTimeMillis() < end; ) {
+            last = delivered.get();
+            Thread.sleep(1200);
+        }
+    }
+
+    @Test
+    public void everyNotificationIsDeliveredTypedAndWhatItHandedOverIsReleased() throws Exception {
+        sim = SimProcess.start("--serial", SERIAL);
+        TestSubSystemInterface hooks = new TestSubSystemInterface();
+        session = probe.watch(probe.builder(sim, SERIAL).build());
+        AtomicInteger delivered = new AtomicInteger();
+        Set<String> kinds = ConcurrentHashMap.newKeySet();
+        session.addListener(Object.class, e -> {
+            probe.seen();
+            delivered.incrementAndGet();
+            kinds.add(e.getClass().getSimpleName());
+        });
+        session.start();
+        probe.await(SessionState.CONNECTED);
+        List<String> methods = Arrays.asList(sim.first("notifications").substring("methods ".length()).split(" "));
+        assertEquals(55, methods.size());
+
+        everyNotification(methods, delivered);
+        int firstRound = delivered.get();
+        int handles = hooks.liveHandles();
+        everyNotification(methods, delivered);
+        assertTrue("second round delivered " + (delivered.get() - firstRound),
+                   delivered.get() - firstRound > methods.size() / 2);
+        assertEquals("live handles after a second round", handles, hooks.liveHandles());
+        assertEquals(new TreeSet<>(List.of("AudioEvent", "CallInfo", "CameraEvent", "CommEvent", "DirectoryEvent",
+                "MeetingEvent", "SettingsEvent", "VideoEvent")), new TreeSet<>(kinds));
         probe.assertListenersOnExecutor();
     }
 }
