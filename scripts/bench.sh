@@ -5,7 +5,7 @@
 #   KYR_BENCH_MEM_CALLS  calls for the memory figure (default 1000000)
 #   KYR_BENCH_IDLE_S     idle window in seconds (default 10)
 #   KYR_BENCH_QUICK=1    fewer samples (smoke run)
-#   KYR_BENCH_ONLY=...   some sections: call,threads,notify,jvm,decode,tls,idle,mem,faults
+#   KYR_BENCH_ONLY=...   some sections: call,threads,notify,jvm,decode,tls,idle,mem,pages,faults
 #                        (faults: bench/fault_bench, its own section of results.md)
 #   KYR_BENCH_OUT=path   write the results there instead of bench/results.md
 set -euo pipefail
