@@ -785,6 +785,9 @@ extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeConnect(J
   JniUtf addr(env, address), sn(env, serial), cv(env, clientVersion), minv(env, minServerVersion),
       maxv(env, maxServerVersion);
 
+  /* Read before the drop: the worker now learns of it at once and may
+   * already have reported it when the state is looked at below. */
+  const bool was_connected = sKyrConnectState.load() == KYR_Connect_Connected;
   drop_connection();
   if (!is_set_up()) return CSAPI_ERR_NOT_INITIALIZED;
   if (!addr.get()) {
@@ -807,7 +810,7 @@ extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeConnect(J
   }
   g_srvr_addr = g_ipaddress;
 
-  if (sKyrConnectState.load() == KYR_Connect_Connected) {
+  if (was_connected) {
     /* The connection closed above is reported lost by the worker. */
     connecting = 0;
     return 0;

@@ -520,6 +520,9 @@ int new_csapi_client(char *address) {
   char host[257] = "localhost";
   int port = CSAPI_DEFAULT_PORT;
   if (address && ccom_split_host_port(address, host, sizeof host, &port) != 0) host[0] = '\0';
+  /* Callers see a "host:port" address cut at its colon, as always. */
+  char *colon = address ? strchr(address, ':') : nullptr;
+  if (colon && colon == strrchr(address, ':') && address[0] != '[') *colon = '\0';
   int useTls = port != CSAPI_PLAIN_PORT;
 
   const uint32_t cancelGen = ccom_connect_generation();

@@ -56,7 +56,6 @@ public class ConnectionLossTest {
         List<Recorder.Event> later = rec.drain(3000);
         assertTrue("nothing after the one Failed: " + later, later.isEmpty());
         assertEquals(KYR_Connect_Failed, svc.getConnectionState());
-        assertTrue("the probe was sent", Integer.parseInt(sim.first("count csSysGet").split(" ")[1]) >= 1);
     }
 
     @Test
