@@ -316,8 +316,19 @@ TEST_F(Kyrctl, WatchPrintsEachNotificationWithItsChangedFields) {
       << r.out;
 }
 
-TEST_F(Kyrctl, WatchEndsWithStatusThreeWhenTheCodecGoes) {
+TEST_F(Kyrctl, WatchEndsWhenItsReaderGoesOrWithStatusThreeWhenTheCodecGoes) {
   Start();
+  {
+    Child c({"--json", addr_, "watch"});  // as in: kyrctl --json HOST watch | head -1
+    PushUntil(sim_, c, 1);
+    c.CloseOut();
+    for (int i = 0; i < 10; ++i) {
+      codec_sim_notify(sim_, "csAudioChangedCB", 0x10);
+      c.Read(50);
+    }
+    RunResult r = c.Wait(5000);  // killed (-1) if it were still watching
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
   Child c({"--json", addr_, "watch"});
   ASSERT_TRUE(codec_sim_wait_ready(sim_, 1, 10000));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -320,7 +320,8 @@ int cmd_watch(Session &s, const Args &args) {
   struct timespec start, now;
   clock_gettime(CLOCK_MONOTONIC, &start);
   int status = kOk;
-  while (!g_stop && !(count && w.seen >= (long)count)) {
+  // A reader that went away (watch | head -1) ends the watch too.
+  while (!g_stop && !(count && w.seen >= (long)count) && !ferror(stdout)) {
     int slice = 200;
     if (seconds) {
       clock_gettime(CLOCK_MONOTONIC, &now);
