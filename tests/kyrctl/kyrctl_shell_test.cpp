@@ -17,7 +17,7 @@ namespace {
 // tmux on this machine is touched.
 class Tmux {
  public:
-  Tmux() : sock_("kyrctl-test-" + std::to_string(getpid())), name_("kyrctl-shell") {}
+  Tmux() : sock_("kyrctl-test-" + std::to_string(getpid())), name_("kyrctl-shell-" + std::to_string(getpid())) {}
   ~Tmux() { Cmd("kill-server"); }
   int Cmd(const std::string &args) {
     std::string c = "tmux -L " + sock_ + " " + args + " >/dev/null 2>&1";
