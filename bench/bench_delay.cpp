@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <deque>
 
 #include "bench_peer.h"
@@ -109,8 +110,12 @@ void DelayProxy::pump(int from, int to) {
       int64_t wait = held.front().due_ns - now_ns();
       timeout = wait <= 0 ? 0 : (int)((wait + 999999) / 1000000);
     }
-    pollfd p{from, (short)(open ? POLLIN : 0), 0};
-    int r = poll(&p, 1, timeout);
+    int r = 0;
+    pollfd p{from, POLLIN, 0};
+    if (open)
+      r = poll(&p, 1, timeout);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
     if (r > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR))) {
       ssize_t n = recv(from, buf, sizeof buf, 0);
       if (n <= 0)
