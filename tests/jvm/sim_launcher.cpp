@@ -9,7 +9,7 @@
 //   kyr-sim-launcher [--bind ADDR] [--tls on|off] [--tls-version 1.0|1.2|1.3]
 //                    [--serial S] [--admin-user U]
 //                    [--admin-pwd P] [--pairing-required] [--echo]
-//                    [--min-client-ver TEXT]
+//                    [--min-client-ver TEXT] [--fault TEXT]... [--net PRESET]
 //
 // --min-client-ver sets the "minClientSWVer" the codec reports; "\xNN" in
 // TEXT stands for the byte NN, so tests can send text that is not UTF-8.
@@ -33,8 +33,13 @@
 //   error METHOD CODE [TIMES]  answer METHOD with error CODE (TIMES < 0 or absent: always) -> "ok"
 //   clear-errors          answer normally again      -> "ok"
 //   clear-requests        forget the request log     -> "ok"
-//   delay MS              every answer waits MS      -> "ok"
 //   quit                  stop and exit
+// and every network fault command of the simulator (codec_sim.h,
+// codec_sim_fault_command), answered with its one-line reply:
+//   [next] blackhole | rst | cut-mid-frame | stall-answers S | delay MS [JITTER_MS]
+//        | drop-notifications PERCENT | random-rst MEAN_S
+//   restart [PAUSE_MS] | net flaky-wifi|barely-working | clear
+//   restarts              restarts completed so far  -> "restarts N"
 // End of input also stops it, so a test that dies never leaves it behind.
 #include <ctype.h>
 #include <signal.h>
@@ -109,6 +114,15 @@ int main(int argc, char **argv) {
     else if (a == "--pairing-required") cfg.pairing_required = true;
     else if (a == "--echo") cfg.echo_requests = true;
     else if (a == "--min-client-ver") cfg.min_client_sw_ver = unescape(value());
+    else if (a == "--fault") cfg.faults.push_back(value());
+    else if (a == "--net") {
+      auto cmds = codec_sim_net_preset(value());
+      if (cmds.empty()) {
+        usage();
+        return 2;
+      }
+      cfg.faults.insert(cfg.faults.end(), cmds.begin(), cmds.end());
+    }
     else {
       usage();
       return 2;
@@ -187,13 +201,12 @@ int main(int argc, char **argv) {
     } else if (cmd == "clear-requests") {
       codec_sim_clear_requests(sim);
       answer("ok");
-    } else if (cmd == "delay") {
-      int ms = 0;
-      in >> ms;
-      codec_sim_set_answer_delay(sim, ms);
-      answer("ok");
+    } else if (cmd == "restarts") {
+      answer("restarts " + std::to_string(codec_sim_restarts(sim)));
     } else {
-      answer("unknown command");
+      std::string reply;
+      if (codec_sim_fault_command(sim, line, &reply) < 0 && reply.rfind("unknown fault", 0) == 0) reply = "unknown command";
+      answer(reply);
     }
   }
   codec_sim_stop(sim);
