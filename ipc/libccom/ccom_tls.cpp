@@ -138,12 +138,11 @@ SSL_CTX *ccom_tls_client_context(void) {
 }
 
 void ccom_tls_log_handshake_failure(const char *host, int port) {
+  /* Nothing to explain for a time-out or a closed connection. */
   unsigned long e = ERR_peek_last_error();
+  if (!e) return;
   char reason[256];
-  if (e)
-    ERR_error_string_n(e, reason, sizeof reason);
-  else
-    snprintf(reason, sizeof reason, "no TLS error reported");
+  ERR_error_string_n(e, reason, sizeof reason);
   csLog(kName, CS_LOG_ERR,
         "TLS handshake with %s:%d refused (%s): the codec must offer TLS 1.0 to 1.3 with a cipher suite that is "
         "forward-secret or AES/ChaCha20 with SHA-1 or better\n",

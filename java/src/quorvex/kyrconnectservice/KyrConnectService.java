@@ -60,8 +60,9 @@ public class KyrConnectService {
     /**
      * Connects to the codec at address ("host" or "host:port") and
      * authenticates with the device's serial number. 0 when connected, -23
-     * when the codec wants pairing first (see {@link #pair}), -32 when a
-     * fingerprint is pinned and the codec does not present it, -15 before
+     * when the codec wants pairing first (see {@link #pair}), -32
+     * ({@link KyrErrors#CSAPI_ERR_SERVER_IDENTITY}) when a fingerprint is
+     * pinned and the codec does not present it, -15 before
      * {@link #setup}, -10 for a missing or over-long address or an
      * over-long serial, or another CSAPI error (an empty address, for
      * example, gives -8, a missing serial the codec's refusal).

@@ -314,7 +314,7 @@ public class KyrConnectServiceTest {
         // Another key: refused before any request reaches it.
         int versions = sim.count("csVersion");
         assertEquals(0, svc.setPinnedFingerprint("0123456789abcdef".repeat(4)));
-        assertEquals(-32, connect());
+        assertEquals(KyrErrors.CSAPI_ERR_SERVER_IDENTITY, connect());
         assertEquals(Integer.valueOf(KYR_Connect_Failed), rec.nextState(WAIT));
         assertEquals(KYR_Connect_Failed, svc.getConnectionState());
         assertNull(svc.getServerFingerprint());
@@ -347,6 +347,10 @@ public class KyrConnectServiceTest {
         assertEquals("EVENT_COMM_CALL_STATE_CHANGED", KyrEvents.eventName(769));
         assertEquals("KYR_Connect_PairingRequired", KyrEvents.stateName(3));
         assertNotNull(KyrEvents.eventName(12345));
+        assertEquals(-32, KyrErrors.CSAPI_ERR_SERVER_IDENTITY);
+        assertEquals("Server identity changed", KyrErrors.text(-32));
+        assertEquals("No Connection", KyrErrors.text(KyrErrors.CSAPI_ERR_NO_CONNECT));
+        assertEquals("Unknown error", KyrErrors.text(-33));
     }
 
     /** Live threads of this process with the given name (Linux). */
