@@ -6,10 +6,13 @@
 // (127.0.0.2 by default).
 //
 // Usage:
-//   kyr-sim-launcher [--bind ADDR] [--tls on|off] [--tls-version 1.0|1.2|1.3]
+//   kyr-sim-launcher [--bind ADDR] [--port N] [--tls on|off] [--tls-version 1.0|1.2|1.3]
 //                    [--serial S] [--admin-user U]
 //                    [--admin-pwd P] [--pairing-required] [--echo]
 //                    [--min-client-ver TEXT] [--fault TEXT]... [--net PRESET]
+//
+// --port N listens on port N (default 0: any free port), so a test can stop
+// the simulator and start a new one where the client expects its codec.
 //
 // --min-client-ver sets the "minClientSWVer" the codec reports; "\xNN" in
 // TEXT stands for the byte NN, so tests can send text that is not UTF-8.
@@ -29,6 +32,7 @@
 //   incoming ADDRESS      a call arrives from ADDRESS   -> "incoming N"
 //   record KIND [HANDLE]  the model's record as JSON   -> "record TEXT" ("record" alone if none)
 //   handles KIND          handles of every record of KIND -> "handles H1 H2 ..."
+//   notifications         the 55 notification methods -> "methods M1 M2 ..."
 //   merge KIND HANDLE JSON  merge members into a record (HANDLE 0: a new one) -> "merged HANDLE"
 //   error METHOD CODE [TIMES]  answer METHOD with error CODE (TIMES < 0 or absent: always) -> "ok"
 //   clear-errors          answer normally again      -> "ok"
@@ -57,8 +61,8 @@ namespace {
 
 void usage() {
   fprintf(stderr,
-          "usage: kyr-sim-launcher [--bind ADDR] [--tls on|off] [--tls-version 1.0|1.2|1.3] [--serial S]\n"
-          "                        [--admin-user U] [--admin-pwd P]\n"
+          "usage: kyr-sim-launcher [--bind ADDR] [--port N] [--tls on|off] [--tls-version 1.0|1.2|1.3]\n"
+          "                        [--serial S] [--admin-user U] [--admin-pwd P]\n"
           "                        [--pairing-required] [--echo]\n");
 }
 
@@ -106,6 +110,7 @@ int main(int argc, char **argv) {
       return argv[++i];
     };
     if (a == "--bind") cfg.bind_addr = value();
+    else if (a == "--port") cfg.port = atoi(value().c_str());
     else if (a == "--tls") cfg.tls = value() == "on";
     else if (a == "--tls-version") cfg.tls_version = value();
     else if (a == "--serial") cfg.serial = value();
@@ -182,6 +187,10 @@ int main(int argc, char **argv) {
       std::string kind, out = "handles";
       in >> kind;
       for (uint32_t h : codec_sim_record_handles(sim, kind)) out += " " + std::to_string(h);
+      answer(out);
+    } else if (cmd == "notifications") {
+      std::string out = "methods";
+      for (const std::string &m : codec_sim_notification_methods()) out += " " + m;
       answer(out);
     } else if (cmd == "merge") {
       std::string kind;
