@@ -116,6 +116,11 @@ bool Child::WaitForOutput(const std::string &needle, int timeout_ms) {
   return true;
 }
 
+void Child::CloseOut() {
+  if (out_ >= 0) close(out_);
+  out_ = -1;
+}
+
 void Child::Read(int ms) {
   long long end = now_ms() + ms;
   while (now_ms() < end && Pump((int)std::max(1LL, end - now_ms()))) {

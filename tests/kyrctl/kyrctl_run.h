@@ -29,6 +29,9 @@ class Child {
   RunResult Wait(int timeout_ms);
   // Collects output until stdout holds needle; false on time-out or exit.
   bool WaitForOutput(const std::string &needle, int timeout_ms);
+  // Closes the read end of the child's stdout, as a pipeline reader that
+  // exits does.
+  void CloseOut();
   // Reads whatever arrives for ms milliseconds.
   void Read(int ms);
   const std::string &out() const { return res_.out; }

@@ -49,6 +49,8 @@ TEST_F(Kyrctl, StatusAndOpReportTheCodecInJsonAndForPeople) {
 
   // op decodes the answer into the record kind of the operation: every
   // field of the record, by name, in the encoder's order.
+  // The record is stamped with this connection's instance, whatever the codec says.
+  codec_sim_record_merge(sim_, "Sys", codec_sim_record_handles(sim_, "Sys").at(0), R"({"srvrInstance":7})");
   r = Run({"--json"}, {"op", "csSysGet"});
   ASSERT_EQ(r.status, 0) << r.err;
   lines = JsonLines(r.out);
@@ -76,6 +78,17 @@ TEST_F(Kyrctl, StatusAndOpReportTheCodecInJsonAndForPeople) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(Num(lines[0].get(), "result"), Num(comm, "numConfs"));
 
+  // Lists print entry by entry, each entry's fields one level deeper.
+  uint32_t ch = codec_sim_record_handles(sim_, "Comm").at(0);
+  codec_sim_record_merge(sim_, "Comm", ch,
+                         R"({"dialOrderCount":2,"dialOrder":[{"videoOrder":1,"voiceOrder":2},{"videoOrder":3,"voiceOrder":4}]})");
+  r = Run({}, {"op", "csCommGet"});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("  dialOrder[0]  (CSDialOrder)\n    videoOrder      1\n    voiceOrder      2\n"
+                       "  dialOrder[1]  (CSDialOrder)\n    videoOrder      3\n    voiceOrder      4\n  capabilities"),
+            std::string::npos)
+      << r.out;
+
   // Times are shown local and states by name.
   r = Run({}, {"op", "csSysGet"});
   ASSERT_EQ(r.status, 0);
@@ -94,6 +107,26 @@ TEST_F(Kyrctl, CodecErrorsExitOneWithCodeAndText) {
   EXPECT_EQ(Num(lines[0].get(), "code"), -11);
   EXPECT_EQ(Str(lines[0].get(), "message"), "Not authorized");
 
+  r = Run({}, {"status"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("-11"), std::string::npos) << r.err;
+  codec_sim_clear_errors(sim_);
+
+  // Text from the codec never reaches a terminal as control characters.
+  codec_sim_inject_error(sim_, "csSysGet", -11, "Not \x1b[2Jauthorized");
+  r = Run({}, {"op", "csSysGet"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Not \\x1b[2Jauthorized"), std::string::npos) << r.err;
+  codec_sim_clear_errors(sim_);
+  codec_sim_record_merge(sim_, "Sys", codec_sim_record_handles(sim_, "Sys").at(0), R"({"systemName":"Room\u001b]0;owned\u0007"})");
+  for (const char *cmd : {"status", "op"}) {
+    r = cmd == std::string("op") ? Run({}, {"op", "csSysGet"}) : Run({}, {cmd});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Room\\x1b]0;owned\\x07"), std::string::npos) << r.out;
+  }
+  codec_sim_inject_error(sim_, "csSysGet", -11, "Not authorized");
   r = Run({}, {"status"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("-11"), std::string::npos) << r.err;
@@ -159,6 +192,11 @@ TEST_F(Kyrctl, HelpPagesAndTheMethodListNeedNoCodec) {
   for (size_t i = 0; i < cs_ops_count(); ++i)
     EXPECT_NE(r.out.find(std::string(cs_ops_name(i)) + " "), std::string::npos) << cs_ops_name(i);
   EXPECT_EQ(RunKyrctl({"help", "nosuch"}).status, 2);
+  r = RunKyrctl({"help", "csTermGet"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("CSTerm               pTermHandle:handle(CSTerm) pConfHandle:handle(CSConf) termInstance:unsigned"),
+            std::string::npos)
+      << r.out;
 }
 
 int closed_port() {
@@ -300,8 +338,19 @@ TEST_F(Kyrctl, WatchPrintsEachNotificationWithItsChangedFields) {
       << r.out;
 }
 
-TEST_F(Kyrctl, WatchEndsWithStatusThreeWhenTheCodecGoes) {
+TEST_F(Kyrctl, WatchEndsWhenItsReaderGoesOrWithStatusThreeWhenTheCodecGoes) {
   Start();
+  {
+    Child c({"--json", addr_, "watch"});  // as in: kyrctl --json HOST watch | head -1
+    PushUntil(sim_, c, 1);
+    c.CloseOut();
+    for (int i = 0; i < 10; ++i) {
+      codec_sim_notify(sim_, "csAudioChangedCB", 0x10);
+      c.Read(50);
+    }
+    RunResult r = c.Wait(5000);  // killed (-1) if it were still watching
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
   Child c({"--json", addr_, "watch"});
   ASSERT_TRUE(codec_sim_wait_ready(sim_, 1, 10000));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));

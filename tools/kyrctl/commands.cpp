@@ -79,7 +79,7 @@ int print_result(const Session &s, const char *method, int rc) {
 void print_pairs(const std::vector<std::pair<std::string, std::string>> &rows) {
   size_t w = 0;
   for (const auto &r : rows) w = std::max(w, r.first.size());
-  for (const auto &r : rows) printf("%-*s  %s\n", (int)w, r.first.c_str(), r.second.c_str());
+  for (const auto &r : rows) printf("%-*s  %s\n", (int)w, r.first.c_str(), shown(r.second.c_str()).c_str());
   fflush(stdout);
 }
 
@@ -210,13 +210,7 @@ int cmd_op(Session &s, const Args &args) {
     const cs_kind kind = (cs_kind)op->result_kind;
     std::unique_ptr<unsigned char[]> rec(new unsigned char[cs_record_size(kind)]());
     cs_record_decode(kind, rec.get(), a.result);
-    cJSON *tmp = cs_record_encode(kind, rec.get());
-    // The record belongs to this connection, as the typed getters stamp it.
-    if (tmp && cJSON_GetObjectItemCaseSensitive(tmp, "srvrInstance")) {
-      cJSON_ReplaceItemInObjectCaseSensitive(tmp, "srvrInstance", cJSON_CreateNumber(s.instance));
-      cs_record_decode(kind, rec.get(), tmp);
-    }
-    cJSON_Delete(tmp);
+    record_stamp_instance(kind, rec.get(), s.instance);  // as the typed getters do
     if (s.opt.json) {
       cJSON *o = json_line("result");
       cJSON_AddStringToObject(o, "method", op->name);
@@ -320,7 +314,8 @@ int cmd_watch(Session &s, const Args &args) {
   struct timespec start, now;
   clock_gettime(CLOCK_MONOTONIC, &start);
   int status = kOk;
-  while (!g_stop && !(count && w.seen >= (long)count)) {
+  // A reader that went away (watch | head -1) ends the watch too.
+  while (!g_stop && !(count && w.seen >= (long)count) && !ferror(stdout)) {
     int slice = 200;
     if (seconds) {
       clock_gettime(CLOCK_MONOTONIC, &now);
@@ -348,8 +343,10 @@ int cmd_shell(Session &s, const Args &args) {
 
 int cmd_help(Session &s, const Args &args) {
   if (args.size() > 2) return usage(s, "help", "takes at most one COMMAND");
-  if (args.size() == 2 && args[1] != "methods" && !is_command(args[1])) {
-    std::vector<std::string> near = near_matches(args[1], command_names());
+  if (args.size() == 2 && args[1] != "methods" && !is_command(args[1]) && !op_find(args[1])) {
+    std::vector<std::string> names = command_names();
+    for (const std::string &m : all_methods()) names.push_back(m);
+    std::vector<std::string> near = near_matches(args[1], names);
     return fail(s, kUsage, "help: no command \"%s\"%s%s", args[1].c_str(), near.empty() ? "" : "; did you mean: ",
                 join(near).c_str());
   }

@@ -51,21 +51,23 @@ void indent(FILE *f, const char *text) {
   }
 }
 
-void print_methods(FILE *f) {
-  for (size_t i = 0; i < op_count(); ++i) {
-    const OpInfo &op = op_at(i);
-    std::string params;
-    for (const auto &p : op_params(op)) params += (params.empty() ? "" : " ") + p.first + ":" + p.second;
-    fprintf(f, "%-26s %-20s %s\n", op.name, op.result_kind >= 0 ? cs_record_name((cs_kind)op.result_kind) : "result",
-            params.c_str());
-  }
+void print_method(FILE *f, const OpInfo &op) {
+  std::string params;
+  for (const auto &p : op_params(op)) params += (params.empty() ? "" : " ") + p.first + ":" + p.second;
+  fprintf(f, "%-26s %-20s %s\n", op.name, op.result_kind >= 0 ? cs_record_name((cs_kind)op.result_kind) : "result",
+          params.c_str());
 }
 
 }  // namespace
 
 void print_help(FILE *f, const std::string &command) {
   if (command == "methods") {
-    print_methods(f);
+    for (size_t i = 0; i < op_count(); ++i) print_method(f, op_at(i));
+    return;
+  }
+  if (const OpInfo *op = op_find(command)) {
+    fprintf(f, "%-26s %-20s %s\n", "METHOD", "ANSWER", "PARAMS (key:type)");
+    print_method(f, *op);
     return;
   }
   for (const HelpRow &h : kHelp) {

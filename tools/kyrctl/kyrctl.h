@@ -66,12 +66,17 @@ void session_call(Session &s, const char *method, cJSON *params, Answer *out);
 // ---- records.cpp ----
 // A record as JSON: every field by name (password values hidden).
 cJSON *record_json(cs_kind kind, const void *rec);
+// Sets the record's srvrInstance, when its kind has one.
+void record_stamp_instance(cs_kind kind, void *rec, int32_t instance);
 // A record for people: one aligned "name  value" line per field.
 void record_print(FILE *f, cs_kind kind, const void *rec, int indent);
 // Names of the fields a notification's flags say changed, as a JSON array.
 cJSON *changed_fields(cs_kind kind, uint32_t flags);
 // Text for one call-state / authentication-state value.
 const char *term_state_name(uint32_t state);
+// Codec text for a terminal: at most cap bytes, control characters shown
+// as \xNN so that a codec cannot drive the terminal.
+std::string shown(const char *text, size_t cap = (size_t)-1);
 // Local time "YYYY-MM-DD HH:MM:SS" of a codec time, or "-" for 0.
 std::string local_time(uint32_t t);
 

@@ -347,8 +347,10 @@ public final class KyrSession implements AutoCloseable {
         try {
             if (w != null) {
                 w.execute(() -> {
-                    natives.service.disconnect();
-                    natives.service.release();
+                    if (setUp) {
+                        natives.service.disconnect();
+                        natives.service.release();
+                    }
                 });
                 w.shutdown();
                 if (!w.awaitTermination(CLOSE_WAIT_MS, TimeUnit.MILLISECONDS)) {
@@ -409,8 +411,8 @@ public final class KyrSession implements AutoCloseable {
             }
             setUp = true;
         }
-        long live = cfg.liveness.getSeconds();
-        int lr = natives.setLiveness((int) Math.min(Integer.MAX_VALUE, Math.max(0, live)));
+        long live = (Math.max(0, cfg.liveness.toMillis()) + 999) / 1000; // whole seconds, rounded up
+        int lr = natives.setLiveness((int) Math.min(Integer.MAX_VALUE, live));
         if (lr < 0) {
             LOG.warning("liveness not set: " + KyrException.text(lr) + " (" + lr + ")");
         }

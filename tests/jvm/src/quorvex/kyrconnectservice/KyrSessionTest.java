@@ -207,4 +207,23 @@ public class KyrSessionTest {
         probe.await(SessionState.CONNECTED);
         SessionProbe.value(session.audio().setVolume(21));
     }
+
+    @Test
+    public void networkAvailableRetriesAtOnceInsteadOfWaitingOutTheDelay() throws Exception {
+        sim = startSim(0, false);
+        session = probe.watch(probe.builder(sim, SERIAL)
+                .reconnectDelays(java.time.Duration.ofSeconds(20), java.time.Duration.ofSeconds(30)).build());
+        session.start();
+        probe.await(SessionState.CONNECTED);
+        int port = sim.port;
+        sim.close();
+        probe.await(SessionState.RECONNECTING);
+        Thread.sleep(300); // the first retry went at once and failed; the next waits up to 20 s
+        sim = startSim(port, false);
+        long t0 = System.nanoTime();
+        session.networkAvailable();
+        probe.await(SessionState.CONNECTED);
+        long ms = (System.nanoTime() - t0) / 1_000_000;
+        assertTrue("connected " + ms + " ms after networkAvailable()", ms < 5000);
+    }
 }
