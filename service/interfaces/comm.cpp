@@ -61,20 +61,17 @@ const char *const kAuthStateNames[] = {"None", "NeedsAuthenticating", "Authentic
 
 /* ---- events ---- */
 
+/* Every event goes to Java through kyr_post, or to a test's sink. */
 void post(callback_cookie *cookie, int code, int value1, int value2) {
   comm_event_sink sink = s_sink.load();
   if (sink)
     sink(cookie, code, value1, value2, nullptr);
   else
-    send_event(cookie, code, value1, value2, nullptr);
+    kyr_post(code, value1, value2, nullptr);
 }
 
 /* From a Java thread or the dispatch thread, which hold no cookie. */
-void post_from_caller(int code, int value1, int value2) {
-  callback_cookie *cookie = kyr_cookie_get();
-  post(cookie, code, value1, value2);
-  kyr_cookie_put(cookie);
-}
+void post_from_caller(int code, int value1, int value2) { post(nullptr, code, value1, value2); }
 
 void post_dial_error(int rc) {
   if (rc == -8) post_from_caller(EVENT_ERROR, ERROR_REASON_DIAL_BAD_ADDRESS, -1);
@@ -193,12 +190,6 @@ void post_settings(callback_cookie *cookie, int64_t (*convert)(const T *, unsign
     list = convert(record, flags);
   else
     kyr_log_printf(KYR_LOG_ERROR, kTag, "%s is not linked in; settings event without a list\n", name);
-  if (!cookie && !s_sink.load()) {
-    /* Nobody can receive the list (the service is not set up): free it
-     * rather than lose it. */
-    if (list > 0) kyr_list_release(list, kTag);
-    list = 0;
-  }
   post(cookie, EVENT_COMM_SETTINGS_CHANGED, list > 0 ? static_cast<int>(list) : 0, 0);
 }
 
