@@ -132,6 +132,17 @@ KYR_API JNIEXPORT jstring JNICALL Java_quorvex_kyrconnectservice_KyrConnectServi
     JNIEnv *env, jobject thiz);
 KYR_API JNIEXPORT jint JNICALL Java_quorvex_kyrconnectservice_KyrConnectService_NativeSendSystemInfoToKyr(
     JNIEnv *env, jobject thiz, jstring appVersion, jstring platformVersion, jint addressMode, jstring language);
+/* The fingerprint of the codec the service's connection goes to, as 64
+ * lowercase hex digits into out (CS_FINGERPRINT_SIZE bytes): 0, -18 without
+ * a connection, -4 for a plain TCP one, -10 for bad arguments. */
+int kyr_server_fingerprint(char *out, int size);
+/* Null without a TLS connection (kyr_identity.cpp). */
+KYR_API JNIEXPORT jstring JNICALL Java_quorvex_kyrconnectservice_KyrConnectService_NativeGetServerFingerprint(
+    JNIEnv *env, jobject thiz);
+/* 0; -10 for text other than 64 hex digits (the pin stays). Null or ""
+ * clears the pin. */
+KYR_API JNIEXPORT jint JNICALL Java_quorvex_kyrconnectservice_KyrConnectService_NativeSetPinnedFingerprint(
+    JNIEnv *env, jobject thiz, jstring hex);
 KYR_API JNIEXPORT void JNICALL Java_quorvex_kyrconnectservice_KyrConnectService_NativeFinalize(JNIEnv *env,
                                                                                               jobject thiz);
 KYR_API JNIEXPORT void JNICALL Java_quorvex_kyrconnectservice_KyrConnectService_NativeRelease(JNIEnv *env,

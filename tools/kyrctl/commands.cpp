@@ -210,13 +210,7 @@ int cmd_op(Session &s, const Args &args) {
     const cs_kind kind = (cs_kind)op->result_kind;
     std::unique_ptr<unsigned char[]> rec(new unsigned char[cs_record_size(kind)]());
     cs_record_decode(kind, rec.get(), a.result);
-    cJSON *tmp = cs_record_encode(kind, rec.get());
-    // The record belongs to this connection, as the typed getters stamp it.
-    if (tmp && cJSON_GetObjectItemCaseSensitive(tmp, "srvrInstance")) {
-      cJSON_ReplaceItemInObjectCaseSensitive(tmp, "srvrInstance", cJSON_CreateNumber(s.instance));
-      cs_record_decode(kind, rec.get(), tmp);
-    }
-    cJSON_Delete(tmp);
+    record_stamp_instance(kind, rec.get(), s.instance);  // as the typed getters do
     if (s.opt.json) {
       cJSON *o = json_line("result");
       cJSON_AddStringToObject(o, "method", op->name);

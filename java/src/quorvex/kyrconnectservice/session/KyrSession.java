@@ -527,6 +527,8 @@ public final class KyrSession implements AutoCloseable {
         }
         if (event != null) {
             deliver(event);
+        } else if (KyrEvents.payloadKind(code) == KyrEvents.PAYLOAD_OWNED && value1 > 0) {
+            LOG.warning("event " + KyrEvents.eventName(code) + " handed over a list the session cannot release");
         }
     }
 
