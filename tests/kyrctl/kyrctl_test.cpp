@@ -38,6 +38,7 @@ TEST_F(Kyrctl, StatusAndOpReportTheCodecInJsonAndForPeople) {
   EXPECT_EQ(Str(st, "softwareVersion"), Str(sys.get(), "softwareVersion"));
   EXPECT_EQ(Str(st, "systemName"), Str(sys.get(), "systemName"));
   EXPECT_EQ(Str(st, "tls"), "off");
+  EXPECT_TRUE(cJSON_IsNull(cJSON_GetObjectItemCaseSensitive(st, "fingerprint")));
   EXPECT_EQ(Str(st, "pairing"), "not needed");
   EXPECT_EQ(Str(st, "protocol"), "CSAPI/1.0");
 
@@ -221,12 +222,18 @@ TEST_F(Kyrctl, NoCodecOrTheWrongTlsExitsThree) {
 }
 
 TEST_F(Kyrctl, TlsIsChosenAsTheLibraryDecidesOrAsForced) {
-  StartTls();
+  codec_sim_config cfg;
+  cfg.tls_version = "1.3";
+  StartTls(cfg);
   RunResult r = Run({"--json"}, {"status"});
   ASSERT_EQ(r.status, 0) << r.err;
   auto lines = JsonLines(r.out);
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(Str(lines[0].get(), "tls"), "TLSv1");
+  EXPECT_EQ(Str(lines[0].get(), "tls"), "TLSv1.3");
+  EXPECT_EQ(Str(lines[0].get(), "fingerprint"), codec_sim_fingerprint(sim_));
+  EXPECT_EQ(Str(lines[0].get(), "fingerprint").size(), 64u);
+  r = Run({}, {"status"});
+  EXPECT_NE(r.out.find("fingerprint     " + codec_sim_fingerprint(sim_) + "\n"), std::string::npos) << r.out;
   r = Run({"--json", "--tls", "on"}, {"op", "csAudioGet"});
   EXPECT_EQ(r.status, 0) << r.err;
   r = Run({"--tls", "off", "--timeout", "2"}, {"status"});
