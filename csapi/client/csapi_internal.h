@@ -74,6 +74,12 @@ void callback_connection_ended();
 /* Which connection of an instance is current (changes with every new one);
  * notifications of an earlier one are never dispatched. */
 uint32_t connection_generation(int instance);
+/* How dispatch learns an instance's state (csapi_client_get_state), given
+ * by the client core when it starts: the callback module calls nothing of
+ * the core, and the core reaches it only through callback_postmsg (the
+ * reader's hand-off) and the calls above. Until set, no instance is
+ * connected. */
+void callback_set_state_reader(int (*state)(int instance));
 
 }  // namespace csapi_detail
 
