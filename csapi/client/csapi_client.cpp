@@ -601,6 +601,18 @@ ccom_msg_t *csapi_client_msg_alloc(void) { return ccom_client_msg_alloc(); }
 
 void csapi_client_msg_free(ccom_msg_t *msg) { (void)ccom_client_msg_free(msg); }
 
+namespace {
+
+/* The codec stayed silent past the liveness limit. */
+int lost(Srvr &s) {
+  pthread_mutex_lock(&s.rspMutex);
+  end_connection_locked(s);
+  pthread_mutex_unlock(&s.rspMutex);
+  return -1;
+}
+
+}  // namespace
+
 int ccom_response_handler(ccom_client_t *client, void *user) {
   Srvr *sp = static_cast<Srvr *>(user);
   if (!sp || sp < gSrvr || sp >= gSrvr + CSAPI_SRVR_MAX) return -1;
