@@ -27,12 +27,15 @@ for f in "$LAUNCHER" "$JAR" "$LIB"; do
 done
 JAVA=java
 if [ -n "${JAVA_HOME:-}" ] && [ -x "$JAVA_HOME/bin/java" ]; then JAVA=$JAVA_HOME/bin/java; fi
+# Another ABI's build whose programs this host cannot run itself: KYR_EMULATOR
+# (e.g. qemu-i386) runs the simulator and java.
+read -r -a EMU <<<"${KYR_EMULATOR:-}"
 
 SERIAL=KYR-DEMO-0001
 ADMIN=admin
 ADMIN_PWD=demo-secret
 
-coproc SIM { exec "$LAUNCHER" --serial "$SERIAL" --pairing-required --admin-user "$ADMIN" --admin-pwd "$ADMIN_PWD" --echo; }
+coproc SIM { exec "${EMU[@]}" "$LAUNCHER" --serial "$SERIAL" --pairing-required --admin-user "$ADMIN" --admin-pwd "$ADMIN_PWD" --echo; }
 # Coprocess descriptors are not inherited by other jobs; keep copies.
 exec {SIM_OUT}<&"${SIM[0]}" {SIM_IN}>&"${SIM[1]}"
 stop_sim() {
@@ -64,7 +67,7 @@ filter_lib() {
 }
 
 status=0
-"$JAVA" -Dkyrconnect.library="$LIB" -cp "$JAR" quorvex.kyrconnectservice.demo.KyrDemo \
+"${EMU[@]}" "$JAVA" -Dkyrconnect.library="$LIB" -cp "$JAR" quorvex.kyrconnectservice.demo.KyrDemo \
   "127.0.0.2:$PORT" "$SERIAL" "$ADMIN" "$ADMIN_PWD" "$SECONDS_TO_LISTEN" \
   2> >(filter_lib >&2) | sed -u 's/^/app   | /' || status=$?
 stop_sim
