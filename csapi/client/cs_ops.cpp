@@ -15,6 +15,7 @@
 
 #include "csapi/client/cs_ops_hooks.h"
 #include "csapi/client/csapi_client.h"
+#include "csapi/client/csapi_internal.h"
 #include "csapi/client/csapi_rpc.h"
 #include "csapi/client/test/csapi_test.h"
 #include "ipc/libccom/ccom.h"
@@ -132,9 +133,6 @@ cs_ops_msg_alloc_fn g_alloc = nullptr;
 cs_ops_call_fn g_call = nullptr;
 
 ccom_msg_t *msg_alloc() { return g_alloc ? g_alloc() : csapi_client_msg_alloc(); }
-int call(unsigned int instance, ccom_msg_t *msg, int timeout) {
-  return g_call ? g_call(instance, msg, timeout) : csapi_client_call(instance, msg, timeout);
-}
 
 uint32_t read_u32(const void *rec, size_t off) {
   uint32_t v;
@@ -200,24 +198,33 @@ cJSON *param_value(const Param &p, const OpArg *a) {
   return copied ? 0 : CSAPI_ERR_BAD_MESSAGE;
 }
 
-/* Reads a getter's answer (left in msg by the call) into out. */
-int read_answer(const Op &op, void *out, int32_t instance, int rc, ccom_msg_t *msg) {
-  const char *text = "";
-  if (msg->data && msg->len <= msg->size) {
-    msg->data[msg->len] = '\0'; /* the buffer keeps a margin for this */
-    text = msg->data;
-  }
-  RpcRsp rsp;
-  cJSON *tree = nullptr;
-  bool parsed = parseRpcRspMsg(&rsp, &tree, text) == 0 && tree;
+/* Text of the answer left in msg, terminated (the buffer keeps a margin). */
+const char *answer_text(ccom_msg_t *msg) {
+  if (!msg->data || msg->len > msg->size) return "";
+  msg->data[msg->len] = '\0';
+  return msg->data;
+}
+
+/* The call's own result from a parsed answer: its integer "result" (0 when
+ * that is no number), else its error code. */
+int call_result(const RpcRsp &rsp) {
+  if (rsp.result) return cJSON_IsNumber(rsp.result) ? rsp.result->valueint : 0;
+  return rsp.code;
+}
+
+/* Reads a getter's answer into out: rc is the call's result, tree the
+ * parsed answer (null when there is none or it is not JSON). */
+int read_answer(const Op &op, void *out, int32_t instance, int rc, const RpcRsp &rsp, const cJSON *tree) {
+  bool parsed = tree != nullptr;
+  bool error = parsed && cJSON_GetObjectItemCaseSensitive(tree, "error");
   if (rc < 0) {
     /* A codec's error answer still says which connection the record belongs
      * to; a local failure (no connection, time-out) leaves it alone. */
-    if (parsed && cJSON_GetObjectItemCaseSensitive(tree, "error")) stamp_instance(out, op.result.instOff, instance);
+    if (error) stamp_instance(out, op.result.instOff, instance);
   } else if (!parsed) {
     rc = CSAPI_ERR_BAD_MESSAGE;
     stamp_instance(out, op.result.instOff, instance);
-  } else if (cJSON_GetObjectItemCaseSensitive(tree, "error")) {
+  } else if (error) {
     /* An error answer never fills the record, so it never reads as success,
      * whatever code (0 or positive included) the codec put in it. */
     rc = rsp.code < 0 ? rsp.code : CSAPI_ERR_BAD_MESSAGE;
@@ -236,7 +243,6 @@ int read_answer(const Op &op, void *out, int32_t instance, int rc, ccom_msg_t *m
     stamp_instance(out, op.result.instOff, instance);
     rc = 0;
   }
-  cJSON_Delete(tree);
   return rc;
 }
 
@@ -248,23 +254,66 @@ int call_timeout(const Op &op, const OpArg *a) {
   return t > INT_MAX ? INT_MAX : static_cast<int>(t);
 }
 
-int run_op(const Op &op, const OpArg *a) {
-  if (!args_present(op, a)) return CSAPI_ERR_BAD_PARAMETER;
-  int32_t instance = op.target.isRecord ? read_i32(a[op.target.arg].p, op.target.instOff) : a[op.target.arg].i;
+/* Builds and sends an operation's request; the answer is read by end_op. */
+int begin_op(OpId id, const OpArg *a, cs_op_ticket *t) {
+  const Op &op = kOps[id];
+  csapi_client_test_count(op.name);
+  t->msg = nullptr;
+  t->out = op.result.decode ? const_cast<void *>(a[0].p) : nullptr;
+  t->op = id;
+  t->hooked = 0;
+  t->instance = 0;
+  if (!args_present(op, a)) return t->rc = CSAPI_ERR_BAD_PARAMETER;
+  t->instance = op.target.isRecord ? read_i32(a[op.target.arg].p, op.target.instOff) : a[op.target.arg].i;
   ccom_msg_t *msg = msg_alloc();
-  if (!msg) return CSAPI_ERR_OUT_OF_RESOURCES;
+  if (!msg) return t->rc = CSAPI_ERR_OUT_OF_RESOURCES;
   int rc = build_request(op, a, msg);
-  if (rc == 0) {
-    rc = call(static_cast<unsigned int>(instance), msg, call_timeout(op, a));
-    if (op.result.decode) rc = read_answer(op, const_cast<void *>(a[0].p), instance, rc, msg);
+  if (rc != 0) {
+    csapi_client_msg_free(msg);
+    return t->rc = rc;
   }
-  csapi_client_msg_free(msg);
+  t->msg = msg;
+  unsigned int instance = static_cast<unsigned int>(t->instance);
+  if (g_call) {
+    /* A test's stand-in call answers at once. */
+    t->hooked = 1;
+    t->rc = g_call(instance, msg, call_timeout(op, a));
+    return 0;
+  }
+  t->rc = 0;
+  return csapi_detail::call_begin(instance, msg, call_timeout(op, a), &t->call);
+}
+
+/* Waits for the answer and reads it: the answer is parsed once, for the
+ * call's result and a getter's record together. */
+int end_op(cs_op_ticket *t) {
+  if (!t->msg) return t->rc;
+  const Op &op = kOps[t->op];
+  int rc = t->hooked ? t->rc : csapi_detail::call_end_raw(&t->call);
+  if (t->hooked || rc == 0) {
+    RpcRsp rsp;
+    cJSON *tree = nullptr;
+    if (parseRpcRspMsg(&rsp, &tree, answer_text(t->msg)) != 0) {
+      cJSON_Delete(tree);
+      tree = nullptr;
+    }
+    if (!t->hooked) rc = tree ? call_result(rsp) : CSAPI_ERR_BAD_MESSAGE;
+    if (op.result.decode) rc = read_answer(op, t->out, t->instance, rc, rsp, tree);
+    cJSON_Delete(tree);
+  } else if (op.result.decode) {
+    /* A local failure: no answer to read, the record stays as it was. */
+    RpcRsp none{};
+    rc = read_answer(op, t->out, t->instance, rc, none, nullptr);
+  }
+  csapi_client_msg_free(t->msg);
+  t->msg = nullptr;
   return rc;
 }
 
 int exec(OpId id, const OpArg *a) {
-  csapi_client_test_count(kOps[id].name);
-  int rc = run_op(kOps[id], a);
+  cs_op_ticket t;
+  (void)begin_op(id, a, &t);
+  int rc = end_op(&t);
   csapi_err_set(rc);
   return rc;
 }
@@ -280,6 +329,21 @@ int exec(OpId id, const OpArg *a) {
   }
 #include "csapi/client/cs_ops.def"
 #undef CS_OP
+
+#define CS_OP(name, sig, args, target, timeout, result, params) \
+  extern "C" int name##Begin CS_OP_BEGIN_SIG sig {              \
+    const OpArg a[] = {CS_UNPAREN args};                        \
+    if (!ticket) return CSAPI_ERR_BAD_PARAMETER;                \
+    return begin_op(OP_##name, a, ticket);                      \
+  }
+#include "csapi/client/cs_ops.def"
+#undef CS_OP
+
+int cs_op_end(cs_op_ticket *ticket) {
+  int rc = ticket ? end_op(ticket) : CSAPI_ERR_BAD_PARAMETER;
+  csapi_err_set(rc);
+  return rc;
+}
 
 void cs_ops_set_hooks(cs_ops_msg_alloc_fn alloc, cs_ops_call_fn call_fn) {
   g_alloc = alloc;

@@ -1,12 +1,13 @@
-/* The server instance table, the synchronous call and the receive side of
- * every connection.
+/* The server instance table, the calls (synchronous and pipelined) and the
+ * receive side of every connection.
  *
- * Each instance keeps a list of the calls waiting on it. A caller registers
- * before it sends, then sleeps on its own condition; the reader thread hands
- * the received message buffer straight to the caller whose request id the
- * response carries and wakes only that caller. Callers never queue behind
- * one another for a shared response slot, and the reader never waits for a
- * caller. */
+ * Each instance keeps a list of the calls waiting on it, one ticket per
+ * request in flight. A caller registers the ticket before it sends; the
+ * reader thread hands the received message buffer straight to the ticket
+ * whose request id the response carries and wakes only its owner. Callers
+ * never queue behind one another for a shared response slot, the reader
+ * never waits for a caller, and one thread may have several requests in
+ * flight (csapi_call_begin) before it waits for any. */
 #include "csapi/client/csapi_client.h"
 
 #include <pthread.h>
@@ -31,15 +32,11 @@ namespace {
 
 constexpr int kMarshSlots = 256;
 
-/* One caller blocked in csapi_client_call; lives on that caller's stack and
- * is linked into its instance's list only while the caller waits. */
-struct Waiter {
-  Waiter *next;
-  int32_t id;
-  int done; /* 0 waiting, 1 response in rsp, CSAPI_ERR_NO_CONNECT */
-  ccom_msg_t *rsp;
-  pthread_cond_t cond;
-};
+using Waiter = csapi_ticket_t; /* done: 0 waiting, 1 answer in rsp, or the failure */
+
+/* Tickets this thread has in flight: while there are any, the notification
+ * writer must not wait for this thread (see callback_thread_calling). */
+thread_local int t_inflight = 0;
 
 struct Srvr {
   pthread_mutex_t rspMutex; /* guards everything below that is not atomic */
@@ -108,6 +105,7 @@ void end_connection_locked(Srvr &s) {
   s.client.store(nullptr);
   for (Waiter *w = s.waiters; w; w = w->next) {
     w->done = CSAPI_ERR_NO_CONNECT;
+    w->listed = 0;
     pthread_cond_signal(&w->cond);
   }
   s.waiters = nullptr;
@@ -167,6 +165,7 @@ void deliver_response(Srvr &s, int64_t id, ccom_msg_t **buf) {
     Waiter *w = *pp;
     if (w->id != id) continue;
     *pp = w->next;
+    w->listed = 0;
     w->rsp = *buf;
     w->done = 1;
     pthread_cond_signal(&w->cond);
@@ -225,96 +224,117 @@ struct timespec call_deadline(int timeout) {
   return t;
 }
 
-int call_impl(unsigned int instance, ccom_msg_t *msg, int timeout) {
-  if (instance >= CSAPI_SRVR_MAX) return CSAPI_ERR_BAD_PARAMETER;
-  if (!msg || !msg->data) return CSAPI_ERR_BAD_PARAMETER;
+/* Registers t on its instance and sends its request; 0 once sent, else the
+ * failure, which is also left in t->done so that the end returns it. */
+int begin_impl(unsigned int instance, ccom_msg_t *msg, int timeout, Waiter *t) {
+  t->next = nullptr;
+  t->msg = msg;
+  t->rsp = nullptr;
+  t->instance = (int32_t)instance;
+  t->id = 0;
+  t->listed = 0;
+  t->done = CSAPI_ERR_BAD_PARAMETER;
+  if (instance >= CSAPI_SRVR_MAX) return t->done;
+  if (!msg || !msg->data) return t->done;
   ensure_init();
   Srvr &s = gSrvr[instance];
-  if (s.state.load() == CLIENT_STATE_DISCONNECTED) return CSAPI_ERR_NO_CONNECT;
+  if (s.state.load() == CLIENT_STATE_DISCONNECTED) return t->done = CSAPI_ERR_NO_CONNECT;
   csapi_detail::TopScan scan;
   size_t textLen = strnlen(msg->data, msg->len);
   if (!csapi_detail::scan_top(msg->data, textLen, &scan) || !scan.hasId || scan.id == 0) {
     csLog("csapi_client", CS_LOG_ERR, "request without an id cannot be answered\n");
-    return CSAPI_ERR_BAD_PARAMETER;
+    return t->done;
   }
-  struct timespec deadline = call_deadline(timeout);
-
-  Waiter w;
-  w.next = nullptr;
-  w.id = (int32_t)scan.id;
-  w.done = 0;
-  w.rsp = nullptr;
-  pthread_cond_init(&w.cond, &gMonoAttr);
+  t->deadline = call_deadline(timeout);
 
   pthread_mutex_lock(&s.rspMutex);
   if (s.ended || !s.conn || s.state.load() == CLIENT_STATE_DISCONNECTED) {
     pthread_mutex_unlock(&s.rspMutex);
-    pthread_cond_destroy(&w.cond);
-    return CSAPI_ERR_NO_CONNECT;
+    return t->done = CSAPI_ERR_NO_CONNECT;
   }
-  /* Registered before sending, so even an immediate answer finds us. */
-  w.next = s.waiters;
-  s.waiters = &w;
+  /* Registered before sending, so even an immediate answer finds us. A
+   * ticket with an id is one its end must wait for and take off. */
+  t->id = (int32_t)scan.id;
+  t->done = 0;
+  pthread_cond_init(&t->cond, &gMonoAttr);
+  t->next = s.waiters;
+  s.waiters = t;
+  t->listed = 1;
   s.senders++;
   ccom_client_t *conn = s.conn;
   pthread_mutex_unlock(&s.rspMutex);
 
   /* From inside a callback: the reader thread must not wait for this
    * thread's notifications while it carries our answer. */
-  csapi_detail::callback_thread_calling(true);
+  if (t_inflight++ == 0) csapi_detail::callback_thread_calling(true);
   int sent = ccom_client_send(conn, msg);
   msg->data[0] = '\0';
   msg->len = 0;
 
   pthread_mutex_lock(&s.rspMutex);
   if (--s.senders == 0) pthread_cond_broadcast(&s.idle);
+  if (sent != 0 && t->done == 0) t->done = CSAPI_ERR_NO_CONNECT;
+  int rc = t->done < 0 ? t->done : 0; /* the reader may write it once we let go */
+  pthread_mutex_unlock(&s.rspMutex);
+  return rc;
+}
+
+/* Waits for t's answer: 0 with the answer in t->msg, or the failure. */
+int end_wait(Waiter *t) {
+  if (t->id == 0) return t->done; /* begin failed before anything was set up */
+  Srvr &s = gSrvr[t->instance];
   int rc = 0;
-  if (sent != 0) {
-    rc = CSAPI_ERR_NO_CONNECT;
-  } else {
-    while (w.done == 0) {
-      int wr = pthread_cond_timedwait(&w.cond, &s.rspMutex, &deadline);
-      if (w.done != 0) break;
-      if (wr == ETIMEDOUT) {
-        rc = CSAPI_ERR_TIMEOUT;
-        break;
-      }
-      if (wr != 0) {
-        csLog("csapi_client", CS_LOG_ERR, "csapi server not responding\n");
-        rc = CSAPI_ERR_NO_CONNECT;
-        break;
-      }
+  pthread_mutex_lock(&s.rspMutex);
+  while (t->done == 0) {
+    int wr = pthread_cond_timedwait(&t->cond, &s.rspMutex, &t->deadline);
+    if (t->done != 0) break;
+    if (wr == ETIMEDOUT) {
+      rc = CSAPI_ERR_TIMEOUT;
+      break;
+    }
+    if (wr != 0) {
+      csLog("csapi_client", CS_LOG_ERR, "csapi server not responding\n");
+      rc = CSAPI_ERR_NO_CONNECT;
+      break;
     }
   }
-  if (w.done == 0) {
-    /* Still listed: take ourselves off so a late answer is dropped. */
+  if (t->listed) {
+    /* Still listed: take it off so a late answer is dropped. */
     for (Waiter **pp = &s.waiters; *pp; pp = &(*pp)->next)
-      if (*pp == &w) {
-        *pp = w.next;
+      if (*pp == t) {
+        *pp = t->next;
         break;
       }
+    t->listed = 0;
   }
   pthread_mutex_unlock(&s.rspMutex);
-  pthread_cond_destroy(&w.cond);
-  csapi_detail::callback_thread_calling(false);
+  pthread_cond_destroy(&t->cond);
+  t->id = 0;
+  if (--t_inflight == 0) csapi_detail::callback_thread_calling(false);
 
-  if (w.done < 0) return w.done;
-  if (w.done == 0) return rc;
+  if (t->done < 0) return t->done;
+  if (t->done == 0) return rc;
 
-  ccom_msg_t *rsp = w.rsp;
+  ccom_msg_t *rsp = t->rsp, *msg = t->msg;
+  t->rsp = nullptr;
   if (!ccom_msg_memcpy(msg, rsp->data, rsp->len)) {
     ccom_client_msg_free(rsp);
     return CSAPI_ERR_OUT_OF_RESOURCES;
   }
   msg->data[msg->len] = '\0';
   ccom_client_msg_free(rsp);
+  return 0;
+}
 
+/* The call's result from the answer text in msg. */
+int answer_result(ccom_msg_t *msg) {
   RpcRsp r;
   cJSON *tree = nullptr;
   if (parseRpcRspMsg(&r, &tree, msg->data) != 0 || !tree) {
     cJSON_Delete(tree);
     return CSAPI_ERR_BAD_MESSAGE;
   }
+  int rc;
   if (r.result)
     rc = cJSON_IsNumber(r.result) ? r.result->valueint : 0;
   else
@@ -339,6 +359,12 @@ csMarshFunc lookup_marsh(const char *name) {
 }
 
 csConfigReadFunc installed_config_read() { return gConfigRead.load(); }
+
+int call_begin(unsigned int instance, ccom_msg_t *msg, int timeout, csapi_ticket_t *ticket) {
+  return begin_impl(instance, msg, timeout, ticket);
+}
+
+int call_end_raw(csapi_ticket_t *ticket) { return end_wait(ticket); }
 
 }  // namespace csapi_detail
 
@@ -533,8 +559,21 @@ int delete_csapi_client(int instance) {
   return 0;
 }
 
+int csapi_call_begin(unsigned int instance, ccom_msg_t *msg, int timeout, csapi_ticket_t *ticket) {
+  if (!ticket) return CSAPI_ERR_BAD_PARAMETER;
+  return begin_impl(instance, msg, timeout, ticket);
+}
+
+int csapi_call_end(csapi_ticket_t *ticket) {
+  if (!ticket) return leave(CSAPI_ERR_BAD_PARAMETER);
+  int rc = end_wait(ticket);
+  return leave(rc == 0 ? answer_result(ticket->msg) : rc);
+}
+
 int csapi_client_call(unsigned int instance, ccom_msg_t *msg, int timeout) {
-  return leave(call_impl(instance, msg, timeout));
+  csapi_ticket_t t;
+  (void)begin_impl(instance, msg, timeout, &t);
+  return csapi_call_end(&t);
 }
 
 ccom_msg_t *csapi_client_msg_alloc(void) { return ccom_client_msg_alloc(); }

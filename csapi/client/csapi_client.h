@@ -9,7 +9,9 @@
 #ifndef CSAPI_CLIENT_H
 #define CSAPI_CLIENT_H
 
+#include <pthread.h>
 #include <stdint.h>
+#include <time.h>
 
 #include "platform/kyr_api.h"
 
@@ -96,6 +98,45 @@ KYR_API int delete_csapi_client(int instance);
  * result, or its error code; -6 when no response came in time, -18 without
  * a connection, -2 for an unreadable response, -10 for bad arguments. */
 KYR_API int csapi_client_call(unsigned int instance, ccom_msg_t *msg, int timeout);
+
+/* Pipelined calls: csapi_call_begin sends the request in msg and returns at
+ * once; csapi_call_end waits for that request's answer, which then replaces
+ * the request in msg. Independent requests begun together on one instance
+ * share one round trip instead of one each. csapi_client_call is begin and
+ * end in one.
+ *
+ * The ticket is the caller's storage (its stack is fine) and belongs to the
+ * client core from begin until end. Every ticket begun is ended exactly
+ * once, on the thread that began it, also when begin failed; msg stays the
+ * caller's and must stay alive until then. Answers are matched by request
+ * id, so tickets may be ended in any order whatever order the server
+ * answers in.
+ *
+ * csapi_call_begin: 0 once sent; otherwise the failure (-10 bad arguments
+ * or a request without an id, -18 no connection or the send failed), which
+ * csapi_call_end then returns without waiting. It leaves the last error as
+ * it was. The time-out (as in csapi_client_call) counts from the begin.
+ *
+ * csapi_call_end: exactly what csapi_client_call would have returned for
+ * this request, left as the calling thread's last error. When the
+ * connection ends, every ticket still waiting on it fails with -18 at
+ * once. */
+typedef struct csapi_ticket_t {
+  /* Private to the client core. */
+  struct csapi_ticket_t *next;
+  ccom_msg_t *msg;
+  ccom_msg_t *rsp;
+  int32_t instance;
+  int32_t id;
+  int32_t done; /* 0 waiting, 1 answered, or the failure */
+  int32_t listed;
+  struct timespec deadline;
+  pthread_cond_t cond;
+} csapi_ticket_t;
+
+KYR_API int csapi_call_begin(unsigned int instance, ccom_msg_t *msg, int timeout, csapi_ticket_t *ticket);
+KYR_API int csapi_call_end(csapi_ticket_t *ticket);
+
 KYR_API ccom_msg_t *csapi_client_msg_alloc(void);
 KYR_API void csapi_client_msg_free(ccom_msg_t *msg);
 KYR_API int csapiClientInitAll(void);

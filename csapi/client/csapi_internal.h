@@ -37,6 +37,13 @@ struct TopScan {
  * registrations running at the same time. */
 [[nodiscard]] csMarshFunc lookup_marsh(const char *name);
 
+/* csapi_call_begin and the waiting half of csapi_call_end without reading
+ * the answer: 0 with the answer text in the ticket's msg, or the failure.
+ * The operation family parses the answer once, for its result and record
+ * together. Neither touches the last error. */
+int call_begin(unsigned int instance, ccom_msg_t *msg, int timeout, csapi_ticket_t *ticket);
+int call_end_raw(csapi_ticket_t *ticket);
+
 /* The configuration-read function csInit installed, or null. */
 csConfigReadFunc installed_config_read();
 
