@@ -20,11 +20,11 @@ std::once_flag g_cert_once;
 EVP_PKEY *g_key = nullptr;  // made once per process; RSA key generation is slow under the sanitizers
 X509 *g_cert = nullptr;
 
-// KYR_SIM_KEY names a PEM private key to use instead of a new one: where
-// key generation is slow (32-bit programs under qemu-user take seconds per
-// key), a test run makes one key for all its simulators.
+// KYR_TEST_TLS_KEY names a PEM private key to use instead of a new one:
+// where key generation is slow (32-bit programs under qemu-user take seconds
+// per key), a test run makes one key for all its test peers.
 EVP_PKEY *load_or_make_key() {
-    const char *path = getenv("KYR_SIM_KEY");
+    const char *path = getenv("KYR_TEST_TLS_KEY");
     if (path && *path) {
         EVP_PKEY *key = nullptr;
         if (FILE *f = fopen(path, "r")) {
