@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_pages.h"
 #include "bench_peer.h"
 #include "bench_term.h"
 #include "csapi/client/cs_ops.h"
@@ -46,7 +47,7 @@ namespace {
 
 bool g_quick = false;
 
-// KYR_BENCH_ONLY="call,threads,notify,jvm,decode,tls,idle,mem" picks sections.
+// KYR_BENCH_ONLY="call,threads,notify,jvm,decode,tls,idle,mem,pages" picks sections.
 bool want(const char *section) {
   const char *only = getenv("KYR_BENCH_ONLY");
   return !only || !*only || strstr(only, section) != nullptr;
@@ -98,6 +99,7 @@ struct Row {
 std::vector<Row> g_rows;
 std::string g_load = "?";
 std::vector<std::string> g_notes;
+std::string g_sections; /* sections of their own, after the notes */
 
 std::string fmt(const char *f, double x) {
   char b[64];
@@ -140,6 +142,31 @@ bool raw_call(RawCtx &c) {
   c.req += c.id;
   c.req += c.suf;
   return c.cli->call(c.req, c.id, &c.rsp) && c.rsp.size() > 900;
+}
+
+// The raw hand-off plus the JSON work the protocol needs of any client: the
+// request built as a cJSON tree and printed, the answer parsed into a tree.
+bool raw_json_call(RawCtx &c) {
+  long long id = c.next++;
+  cJSON *root = cJSON_CreateObject();
+  cJSON_AddStringToObject(root, "method", "csTermGet");
+  cJSON *params = cJSON_AddObjectToObject(root, "params");
+  cJSON_AddNumberToObject(params, "pTermHandle", 0);
+  cJSON_AddNumberToObject(params, "pConfHandle", 1);
+  cJSON_AddNumberToObject(params, "termInstance", 0);
+  cJSON_AddNumberToObject(root, "id", (double)id);
+  cJSON_AddStringToObject(root, "jsonrpc", "2.0");
+  char *text = cJSON_PrintUnformatted(root);
+  cJSON_Delete(root);
+  if (!text) return false;
+  c.req.assign(text);
+  free(text);
+  c.id = std::to_string(id);
+  if (!c.cli->call(c.req, c.id, &c.rsp)) return false;
+  cJSON *answer = cJSON_Parse(c.rsp.c_str());
+  bool ok = answer && cJSON_GetObjectItemCaseSensitive(answer, "result") && c.rsp.size() > 900;
+  cJSON_Delete(answer);
+  return ok;
 }
 
 // Library and baseline calls strictly alternating, each timed: on a shared
@@ -368,6 +395,7 @@ void write_results(const char *path, const std::string &when, double secs) {
             r.target.c_str(), r.verdict.c_str());
   fprintf(f, "\n## Notes\n\n");
   for (const std::string &n : g_notes) fprintf(f, "- %s\n", n.c_str());
+  if (!g_sections.empty()) fprintf(f, "\n%s", g_sections.c_str());
   fclose(f);
 }
 
@@ -463,6 +491,16 @@ int main(int argc, char **argv) {
         "<= 1.25x", verdict(l50 / r50 <= 1.25));
     row("call csTermGet p99 (plain TCP)", fmt("%.1f us", l99), fmt("%.1f us", r99), fmt("%.2fx", l99 / r99), "-",
         "-");
+    // Against the hand-off plus the protocol's JSON work (its own alternating
+    // run, so both sides again see the same machine).
+    Dist jl, jr;
+    if (!latency([&] { return lib_call(lc); }, [&] { return raw_json_call(rc); }, g_quick ? 5000 : 20000, &jl, &jr)) {
+      fprintf(stderr, "kyr_bench: a call failed (csError %d)\n", csError());
+      return 1;
+    }
+    double jl50 = jl.pct(0.5) / 1000, jr50 = jr.pct(0.5) / 1000;
+    row("call csTermGet p50 against raw + cJSON build/print/parse", fmt("%.1f us", jl50), fmt("%.1f us", jr50),
+        fmt("%.2fx", jl50 / jr50), "<= 1.15x", verdict(jl50 / jr50 <= 1.15));
   }
 
   // 2. Eight threads on one instance against one thread.
@@ -707,6 +745,12 @@ int main(int argc, char **argv) {
     worker.join();
     row("idle CPU, connected, " + std::to_string(idle_s) + " s", fmt("%.3f%% of a core", pct),
         fmt("%.3f%% (no worker)", base), "-", "< 1%", verdict(pct < 1.0));
+  }
+
+  // Pages, statistics and connect through a slow network (bench_pages.h).
+  if (want("pages")) {
+    printf("  pages through a 25 ms delay each way (floor in round trips of 50 ms)\n");
+    g_sections += kyrbench::pages_section(g_quick);
   }
 
   // 7. Resident size after many calls against after 1 000.

@@ -5,7 +5,7 @@
 #   KYR_BENCH_MEM_CALLS  calls for the memory figure (default 1000000)
 #   KYR_BENCH_IDLE_S     idle window in seconds (default 10)
 #   KYR_BENCH_QUICK=1    fewer samples (smoke run)
-#   KYR_BENCH_ONLY=...   some sections: call,threads,notify,jvm,decode,tls,idle,mem
+#   KYR_BENCH_ONLY=...   some sections: call,threads,notify,jvm,decode,tls,idle,mem,pages
 #   KYR_BENCH_OUT=path   write the results there instead of bench/results.md
 set -euo pipefail
 build=${1:?build dir}

@@ -18,6 +18,7 @@ PKGS=(
   android-liblog-dev
   openjdk-17-jdk-headless junit4
   libgtest-dev libgmock-dev
+  libedit-dev tmux
 )
 
 # The libraries the library and its tests link, for one foreign architecture.

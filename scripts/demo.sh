@@ -32,28 +32,39 @@ SERIAL=KYR-DEMO-0001
 ADMIN=admin
 ADMIN_PWD=demo-secret
 
-coproc SIM { exec "$LAUNCHER" --serial "$SERIAL" --pairing-required --admin-user "$ADMIN" --admin-pwd "$ADMIN_PWD" --echo; }
-# Coprocess descriptors are not inherited by other jobs; keep copies.
-exec {SIM_OUT}<&"${SIM[0]}" {SIM_IN}>&"${SIM[1]}"
+# The simulator runs as a coprocess; the demo may ask for it to be restarted
+# on the same port (see the control fifo below), so starting it is a function.
+start_sim() {
+  local port_args=()
+  if [ -n "${PORT:-}" ]; then port_args=(--port "$PORT"); fi
+  coproc SIM { exec "$LAUNCHER" "${port_args[@]}" --serial "$SERIAL" --pairing-required --admin-user "$ADMIN" \
+                    --admin-pwd "$ADMIN_PWD" --echo; }
+  # Coprocess descriptors are not inherited by other jobs; keep copies.
+  exec {SIM_OUT}<&"${SIM[0]}" {SIM_IN}>&"${SIM[1]}"
+  SIM_PID=$SIM_PID
+  local first
+  if ! read -r -t 10 first <&"$SIM_OUT"; then
+    echo "demo: the simulator did not start" >&2
+    exit 1
+  fi
+  PORT=$(sed -n 's/.*port=\([0-9]*\).*/\1/p' <<<"$first")
+  echo "codec | $first"
+  # Everything else the simulator prints, as it happens.
+  sed -u 's/^/codec | /' <&"$SIM_OUT" &
+}
 stop_sim() {
   if [ -n "${SIM_PID:-}" ]; then
     echo quit >&"$SIM_IN" 2>/dev/null || true
     wait "$SIM_PID" 2>/dev/null || true
     SIM_PID=
+    exec {SIM_IN}>&- {SIM_OUT}<&-
   fi
 }
-SIM_PID=$SIM_PID
+SIM_PID=
+PORT=
 trap stop_sim EXIT
-
-if ! read -r -t 10 first <&"$SIM_OUT"; then
-  echo "demo: the simulator did not start" >&2
-  exit 1
-fi
-PORT=$(sed -n 's/.*port=\([0-9]*\).*/\1/p' <<<"$first")
-echo "codec | $first"
+start_sim
 echo "codec | serial $SERIAL, pairing required, administrator $ADMIN"
-# Everything else the simulator prints, as it happens.
-sed -u 's/^/codec | /' <&"$SIM_OUT" &
 
 filter_lib() {
   if [ "${DEMO_VERBOSE:-0}" = 1 ]; then
@@ -63,10 +74,38 @@ filter_lib() {
   fi
 }
 
+# The SDK demo steers the codec through a fifo: "restart" starts a fresh
+# simulator on the same port (it forgets every pairing), "sim COMMAND" hands
+# a command to the running one. DEMO_CLASS=KyrDemo runs the low-level demo.
+DEMO_CLASS=${DEMO_CLASS:-SessionDemo}
+CTL_DIR=$(mktemp -d)
+CTL=$CTL_DIR/control
+mkfifo "$CTL"
+exec {CTL_FD}<>"$CTL"
+trap 'stop_sim; rm -rf "$CTL_DIR"' EXIT
+
 status=0
-"$JAVA" -Dkyrconnect.library="$LIB" -cp "$JAR" quorvex.kyrconnectservice.demo.KyrDemo \
-  "127.0.0.2:$PORT" "$SERIAL" "$ADMIN" "$ADMIN_PWD" "$SECONDS_TO_LISTEN" \
-  2> >(filter_lib >&2) | sed -u 's/^/app   | /' || status=$?
+run_app() {
+  "$JAVA" -Dkyrconnect.library="$LIB" -cp "$JAR" "quorvex.kyrconnectservice.demo.$DEMO_CLASS" \
+    "127.0.0.2:$PORT" "$SERIAL" "$ADMIN" "$ADMIN_PWD" "$SECONDS_TO_LISTEN" "$CTL" \
+    2> >(filter_lib >&2) | sed -u 's/^/app   | /'
+}
+# In the background, so this shell can serve the control fifo meanwhile.
+run_app &
+APP_PID=$!
+while kill -0 "$APP_PID" 2>/dev/null; do
+  if read -r -t 0.2 cmd <&"$CTL_FD"; then
+    case "$cmd" in
+      restart)
+        echo "demo: restarting the simulator on port $PORT"
+        stop_sim
+        start_sim ;;
+      sim\ *)
+        echo "${cmd#sim }" >&"$SIM_IN" ;;
+    esac
+  fi
+done
+wait "$APP_PID" || status=$?
 stop_sim
 sleep 0.2
 if [ "$status" = 0 ]; then

@@ -81,6 +81,11 @@ int kyr_connect_state(void);
 callback_cookie *kyr_cookie_get(void);
 void kyr_cookie_put(callback_cookie *cookie);
 
+/* The post-connect fetch on the calling thread: the communication, audio
+ * and directory records into their caches, then the known directory
+ * servers. 0 when every read succeeded, else the first failing code. */
+int kyr_post_connect_fetch(int instance);
+
 /* ---- for tests ---- */
 
 /* The board revision sent as hardware version: the first line of path (at

@@ -274,8 +274,9 @@ int begin_impl(unsigned int instance, ccom_msg_t *msg, int timeout, Waiter *t) {
   pthread_mutex_lock(&s.rspMutex);
   if (--s.senders == 0) pthread_cond_broadcast(&s.idle);
   if (sent != 0 && t->done == 0) t->done = CSAPI_ERR_NO_CONNECT;
+  int rc = t->done < 0 ? t->done : 0; /* the reader may write it once we let go */
   pthread_mutex_unlock(&s.rspMutex);
-  return t->done < 0 ? t->done : 0;
+  return rc;
 }
 
 /* Waits for t's answer: 0 with the answer in t->msg, or the failure. */

@@ -30,6 +30,7 @@
 #include <new>
 
 #include "ipc/libccom/ccom_internal.h"
+#include "ipc/libccom/ccom_tool.h"
 
 int ccom_connect_timeout_ms = 10000;
 int ccom_handshake_timeout_ms = 10000;
@@ -337,8 +338,11 @@ extern "C" KYR_API ccom_client_t *ccom_client_connect(const char *host, int port
   }
   freeaddrinfo(res);
 
+  /* A tool's explicit choice overrides address, flag and marker file. */
+  const int forced = ccom_tls_mode();
+  if (forced != CCOM_TLS_AUTO) c->use_tls = forced;
   struct stat st;
-  if (stat(kDisableTlsFile, &st) == 0) {
+  if (forced == CCOM_TLS_AUTO && stat(kDisableTlsFile, &st) == 0) {
     csLog(kName, CS_LOG_DEBUG, "SSL disabled\n");
     c->use_tls = 0;
   } else if (c->use_tls) {

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "ipc/libccom/ccom_internal.h"
+#include "ipc/libccom/ccom_tool.h"
 #include "platform/kyr_log.h"
 
 int gbLogEnable = 0;
@@ -140,6 +141,7 @@ extern "C" KYR_API char *debug_string(ccom_msg_t *msg) {
 }
 
 void ccom_log_msg(const char *what, int fd, ccom_msg_t *msg) {
+  ccom_trace_msg(what, msg);
   if (!ccom_debug_on() || !msg || !msg->data) return;
   if (msg->data[0] == '{') {
     char *red = debug_string(msg);

@@ -12,6 +12,7 @@
 
 #include "csapi/client/cs_ops.h"
 #include "csapi/client/csapi_rpc.h"
+#include "service/interfaces/kyr_fetch.h"
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
@@ -87,7 +88,7 @@ void request_call_state_event() {
 /* ---- logging ---- */
 
 int logged(const char *op, int rc) {
-  if (rc < 0) kyr_log_printf(KYR_LOG_ERROR, kTag, "%s error (error:%d, %s)\n", op, rc, csErrorString());
+  if (rc < 0) kyr_log_printf(KYR_LOG_ERROR, kTag, "%s error (error:%d, %s)\n", op, rc, kyr_err_text(rc));
   return rc;
 }
 
@@ -461,15 +462,26 @@ extern "C" int64_t comm_get_call_stats(int conf, int term) {
   CSConf c;
   CSTerm t;
   if (fetch_term(conf, term, "csTermGetByID", true, &c, &t) < 0) return 0;
+  /* The slots are read together and judged in slot order: the first that
+   * cannot be read ends the list, as when they were read one by one. */
+  CSTermMedia media[KYR_COMM_MEDIA_SLOTS];
+  memset(media, 0, sizeof media);
+  cs_op_ticket tk[KYR_COMM_MEDIA_SLOTS];
+  for (int i = 0; i < KYR_COMM_MEDIA_SLOTS; i++) (void)csTermMediaGetBegin(&tk[i], &media[i], &t, i);
   kyr_list list = KYR_LIST_INIT;
-  CSTermMedia media;
   for (int i = 0; i < KYR_COMM_MEDIA_SLOTS; i++) {
-    memset(&media, 0, sizeof media);
-    if (logged("csTermMediaGet", csTermMediaGet(&media, &t, i)) < 0) return give_up(&list);
-    if (media.state != KYR_COMM_MEDIA_ACTIVE) continue;
+    int rc = logged("csTermMediaGet", cs_op_end(&tk[i]));
+    if (rc < 0) {
+      kyr_fetch_drop(tk, static_cast<size_t>(i) + 1, KYR_COMM_MEDIA_SLOTS, rc);
+      return give_up(&list);
+    }
+    if (media[i].state != KYR_COMM_MEDIA_ACTIVE) continue;
     auto *node = static_cast<KyrCallMediaStruct *>(kyr_list_append(&list, sizeof(KyrCallMediaStruct), kTag));
-    if (!node) return give_up(&list);
-    kyr_copy_KyrCallMediaStruct(node, &media);
+    if (!node) {
+      kyr_fetch_drop(tk, static_cast<size_t>(i) + 1, KYR_COMM_MEDIA_SLOTS, rc);
+      return give_up(&list);
+    }
+    kyr_copy_KyrCallMediaStruct(node, &media[i]);
     node->index = i;
   }
   return kyr_list_take(&list);

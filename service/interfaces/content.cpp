@@ -3,8 +3,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
+#include <new>
+
 #include "csapi/client/cs_ops.h"
 #include "csapi/client/csapi_rpc.h"
+#include "service/interfaces/kyr_fetch.h"
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
@@ -97,61 +101,87 @@ unsigned int far_terminals(const CSCamSubsys &s) {
   return KYR_CAM_MAX_FAR_TERMINALS;
 }
 
+/* Every far terminal's camera group at once; rc[i] is each read's result. */
+void read_far_groups(const CSCamSubsys &s, unsigned int terminals, CSCameraFarGroup *g, int *rc) {
+  cs_op_ticket t[KYR_CAM_MAX_FAR_TERMINALS];
+  for (unsigned int i = 0; i < terminals; i++) {
+    memset(&g[i], 0, sizeof g[i]);
+    (void)csCameraFarGroupGetBegin(&t[i], &g[i], &s, static_cast<int>(i));
+  }
+  for (unsigned int i = 0; i < terminals; i++) rc[i] = cs_op_end(&t[i]);
+}
+
 }  // namespace
 
 extern "C" int kyr_cam_num_far(void) {
   CSCamSubsys s;
   if (read_subsys(&s) < 0) return -1;
   unsigned int terminals = far_terminals(s);
+  CSCameraFarGroup g[KYR_CAM_MAX_FAR_TERMINALS];
+  int rc[KYR_CAM_MAX_FAR_TERMINALS];
+  read_far_groups(s, terminals, g, rc);
   int64_t sum = 0;
-  for (unsigned int i = 0; i < terminals; i++) {
-    CSCameraFarGroup g;
-    memset(&g, 0, sizeof g);
-    if (csCameraFarGroupGet(&g, &s, static_cast<int>(i)) >= 0) sum += g.maxCameras;
-  }
+  for (unsigned int i = 0; i < terminals; i++)
+    if (rc[i] >= 0) sum += g[i].maxCameras;
   return sum > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(sum);
 }
 
 /* ---- the far-camera list ---- */
 
+/* Read in two steps (every group, then every camera of the groups before
+ * the first that failed) and judged in the order they used to be read one
+ * by one: group, its cameras, next group. */
 extern "C" int64_t kyr_cam_far_list(void) {
   CSCamSubsys s;
   int rc = read_subsys(&s);
   if (rc < 0) return rc;
   unsigned int terminals = far_terminals(s);
+  CSCameraFarGroup g[KYR_CAM_MAX_FAR_TERMINALS];
+  int grc[KYR_CAM_MAX_FAR_TERMINALS];
+  read_far_groups(s, terminals, g, grc);
+  unsigned int cams[KYR_CAM_MAX_FAR_TERMINALS] = {};
+  size_t total = 0;
+  for (unsigned int i = 0; i < terminals && grc[i] >= 0; i++) {
+    cams[i] = g[i].numCameras < KYR_CAM_MAX_FAR_CAMERAS ? g[i].numCameras : KYR_CAM_MAX_FAR_CAMERAS;
+    total += cams[i];
+  }
+  std::unique_ptr<CSCamera[]> cam(new (std::nothrow) CSCamera[total ? total : 1]());
+  std::unique_ptr<cs_op_ticket[]> ct(new (std::nothrow) cs_op_ticket[total ? total : 1]);
+  if (!cam || !ct) return -1;
+  size_t k = 0;
+  for (unsigned int i = 0; i < terminals && grc[i] >= 0; i++)
+    for (unsigned int j = 0; j < cams[i]; j++, k++) (void)csCameraGetFarBegin(&ct[k], &cam[k], &g[i], static_cast<int>(j));
+
   kyr_list out = KYR_LIST_INIT;
+  int last_rc = 0;
+  k = 0;
   for (unsigned int i = 0; i < terminals; i++) {
-    CSCameraFarGroup g;
-    memset(&g, 0, sizeof g);
-    rc = csCameraFarGroupGet(&g, &s, static_cast<int>(i));
-    if (rc < 0) {
-      kyr_log_printf(KYR_LOG_ERROR, kTag, "can't get cameraFarGroup, err=%d (%s)\n", rc, csErrorString());
+    last_rc = grc[i];
+    if (grc[i] < 0) {
+      kyr_log_printf(KYR_LOG_ERROR, kTag, "can't get cameraFarGroup, err=%d (%s)\n", grc[i], kyr_err_text(grc[i]));
       kyr_list_discard(&out);
-      return rc;
+      return kyr_fetch_drop(ct.get(), k, total, grc[i]);
     }
-    unsigned int cams = g.numCameras;
-    if (cams > KYR_CAM_MAX_FAR_CAMERAS) {
-      kyr_log_printf(KYR_LOG_ERROR, kTag, "far terminal reports %u cameras, reading %d\n", cams,
+    if (g[i].numCameras > KYR_CAM_MAX_FAR_CAMERAS)
+      kyr_log_printf(KYR_LOG_ERROR, kTag, "far terminal reports %u cameras, reading %d\n", g[i].numCameras,
                      KYR_CAM_MAX_FAR_CAMERAS);
-      cams = KYR_CAM_MAX_FAR_CAMERAS;
-    }
-    for (unsigned int j = 0; j < cams; j++) {
-      CSCamera cam;
-      memset(&cam, 0, sizeof cam);
-      rc = csCameraGetFar(&cam, &g, static_cast<int>(j));
-      if (rc < 0) {
-        kyr_log_printf(KYR_LOG_ERROR, kTag, "can't get cameraFar, err=%d (%s)\n", rc, csErrorString());
+    for (unsigned int j = 0; j < cams[i]; j++, k++) {
+      last_rc = cs_op_end(&ct[k]);
+      if (last_rc < 0) {
+        kyr_log_printf(KYR_LOG_ERROR, kTag, "can't get cameraFar, err=%d (%s)\n", last_rc, kyr_err_text(last_rc));
         kyr_list_discard(&out);
-        return rc;
+        return kyr_fetch_drop(ct.get(), k + 1, total, last_rc);
       }
       auto *node = static_cast<KyrFarCameraList *>(kyr_list_append(&out, sizeof(KyrFarCameraList), kTag));
       if (!node) {
         kyr_list_discard(&out);
+        kyr_fetch_drop(ct.get(), k + 1, total, last_rc);
         return -1;
       }
-      node->id = cam.id;
+      node->id = cam[k].id;
     }
   }
+  csapi_err_set(last_rc);
   return kyr_list_take(&out);
 }
 

@@ -12,6 +12,7 @@
 #include "ipc/libccom/ccom.h"
 #include "ipc/libccom/ccom_internal.h"
 #include "service/interfaces/kyr_handlers.h"
+#include "service/interfaces/kyr_fetch.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
 #include "service/kyr_cache.h"
@@ -205,40 +206,53 @@ int32_t new_record(T **out) {
 
 /* ---- known servers ---- */
 
-extern "C" int getKnownDirectoryServers(void) {
-  CSDir dir;
-  memset(&dir, 0, sizeof dir);
-  int rc = csDirGet(&dir, instance());
-  if (rc != 0) {
-    kyr_log_printf(KYR_LOG_ERROR, kTag, "getKnownDirectoryServers: csDirGet error (error:%d, %s)\n", rc,
-                   csErrorString());
-    return rc;
-  }
-  kyr_cache_dir_store(&dir);
-  /* Fetched outside the lock (each is a codec request), published at once. */
+/* The servers of every protocol under dir, published as the known servers.
+ * Read in two steps, every count at once and then every server at once,
+ * and judged in the order they used to be read one by one (protocol, then
+ * index): the first server that cannot be read ends the table there. */
+extern "C" int DirectoryKnownServersOf(const CSDir *dir) {
   std::unique_ptr<CSDirSrvr[]> table(new (std::nothrow) CSDirSrvr[KYR_DIR_MAX_SERVERS]);
   if (!table) return -1;
-  int filled = 0, result = 0, ignored = 0;
-  for (int prot = 1; prot <= kProtocols && result == 0; prot++) {
-    int n = csDirSrvrCount(&dir, prot);
+  cs_op_ticket ct[kProtocols];
+  int count[kProtocols];
+  for (int p = 0; p < kProtocols; p++) (void)csDirSrvrCountBegin(&ct[p], dir, p + 1);
+  for (int p = 0; p < kProtocols; p++) count[p] = cs_op_end(&ct[p]);
+
+  std::unique_ptr<cs_op_ticket[]> st(new (std::nothrow) cs_op_ticket[KYR_DIR_MAX_SERVERS]);
+  if (!st) return -1;
+  int index[KYR_DIR_MAX_SERVERS];
+  int planned = 0, ignored = 0;
+  /* What the one-by-one read left as the last error: the last protocol's
+   * count, or its last server when it has any. */
+  int last_rc = count[kProtocols - 1];
+  for (int p = 0; p < kProtocols; p++) {
+    int n = count[p];
     if (n < 0) continue; /* a protocol the codec does not count has no servers */
     for (int i = 0; i < n; i++) {
-      if (filled == KYR_DIR_MAX_SERVERS) {
+      if (planned == KYR_DIR_MAX_SERVERS) {
         ignored += n - i;
         break;
       }
-      CSDirSrvr *slot = &table[filled];
-      memset(slot, 0, sizeof *slot);
-      rc = csDirSrvrGet(slot, &dir, i, prot);
-      if (rc != 0) {
-        kyr_log_printf(KYR_LOG_ERROR, kTag, "getKnownDirectoryServers: csDirSrvrGet error (server:%d, error:%d, %s)\n",
-                       i, rc, csErrorString());
-        result = rc;
-        break;
-      }
-      filled++;
+      memset(&table[planned], 0, sizeof table[planned]);
+      (void)csDirSrvrGetBegin(&st[planned], &table[planned], dir, i, p + 1);
+      index[planned++] = i;
+      if (p == kProtocols - 1) last_rc = 0;
     }
   }
+  int filled = 0, result = 0;
+  for (; filled < planned; filled++) {
+    int rc = cs_op_end(&st[filled]);
+    if (rc != 0) {
+      kyr_log_printf(KYR_LOG_ERROR, kTag, "getKnownDirectoryServers: csDirSrvrGet error (server:%d, error:%d, %s)\n",
+                     index[filled], rc, kyr_err_text(rc));
+      result = rc;
+      /* Reading stopped here, before any server could be left over. */
+      ignored = 0;
+      last_rc = kyr_fetch_drop(st.get(), static_cast<size_t>(filled) + 1, static_cast<size_t>(planned), rc);
+      break;
+    }
+  }
+  csapi_err_set(last_rc);
   if (ignored > 0)
     kyr_log_printf(KYR_LOG_ERROR, kTag, "getKnownDirectoryServers: %d servers beyond the first %d ignored\n", ignored,
                    KYR_DIR_MAX_SERVERS);
@@ -249,9 +263,22 @@ extern "C" int getKnownDirectoryServers(void) {
     /* No stale server from an earlier fetch stays behind the new ones. */
     memset(s.servers + filled, 0, sizeof(CSDirSrvr) * static_cast<size_t>(KYR_DIR_MAX_SERVERS - filled));
     s.count = filled;
-    fill_system(s, dir);
+    fill_system(s, *dir);
   }
   return result != 0 ? result : filled;
+}
+
+extern "C" int getKnownDirectoryServers(void) {
+  CSDir dir;
+  memset(&dir, 0, sizeof dir);
+  int rc = csDirGet(&dir, instance());
+  if (rc != 0) {
+    kyr_log_printf(KYR_LOG_ERROR, kTag, "getKnownDirectoryServers: csDirGet error (error:%d, %s)\n", rc,
+                   csErrorString());
+    return rc;
+  }
+  kyr_cache_dir_store(&dir);
+  return DirectoryKnownServersOf(&dir);
 }
 
 extern "C" int DirectoryFindServer(const char *id, CSDirSrvr *out) {
@@ -310,10 +337,15 @@ extern "C" int DirectoryGetNumberServers(unsigned int mask) {
     return 0;
   }
   kyr_cache_dir_store(&dir);
+  /* Every wanted protocol's count at once. */
+  cs_op_ticket t[kProtocols];
+  bool asked[kProtocols] = {};
+  for (int prot = 1; prot <= kProtocols; prot++)
+    if ((asked[prot - 1] = (mask & KYR_DIR_PROTOCOL_BIT(prot)) != 0)) (void)csDirSrvrCountBegin(&t[prot - 1], &dir, prot);
   int total = 0;
-  for (int prot = 1; prot <= kProtocols; prot++) {
-    if (!(mask & KYR_DIR_PROTOCOL_BIT(prot))) continue;
-    int n = csDirSrvrCount(&dir, prot);
+  for (int p = 0; p < kProtocols; p++) {
+    if (!asked[p]) continue;
+    int n = cs_op_end(&t[p]);
     if (n > 0) total += n;
   }
   return total;

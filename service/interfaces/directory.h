@@ -72,6 +72,9 @@ KYR_EXTERN_C_BEGIN
  * Returns the number of servers now known, or the failing CSAPI code (the
  * table then holds the servers fetched before the failure). */
 int getKnownDirectoryServers(void);
+/* The same from a subsystem record already read (the post-connect fetch has
+ * one): counts and servers only, the record is not read again. */
+int DirectoryKnownServersOf(const CSDir *dir);
 
 /* Copies the known server whose id matches (first 63 characters) into out;
  * 1 when found, 0 when not (out untouched). */

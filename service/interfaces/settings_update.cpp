@@ -8,6 +8,7 @@
 #include "csapi/client/cs_ops.h"
 #include "csapi/client/csapi_rpc.h"
 #include "platform/kyr_log.h"
+#include "service/interfaces/kyr_fetch.h"
 #include "service/interfaces/settings_rows.h"
 #include "service/kyr_service.h"
 
@@ -62,7 +63,7 @@ void kyr_settings_log_error(const char *fmt, int rc) {
   char text[512];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  snprintf(text, sizeof text, fmt, rc, csErrorString());
+  snprintf(text, sizeof text, fmt, rc, kyr_err_text(rc));
 #pragma GCC diagnostic pop
   kyr_log_printf(KYR_LOG_ERROR, KYR_SETTINGS_TAG, "%s", text);
 }
@@ -250,20 +251,23 @@ KYR_TABLE_UPDATES(KYR_DEFINE_TABLE_UPDATE)
 
 void kyr_settings_add_audio_inputs(kyr_settings_list *list, const CSAudio *audio, bool log_failures) {
   unsigned int n = kyr_settings_clamp(audio->numIns, KYR_SETTINGS_MAX_AUDIO_INPUTS, "audio inputs");
-  for (unsigned int i = 0; i < n && !list->failed; i++) {
-    CSAudioIn in{};
-    int rc = csAudioInGet(&in, audio, static_cast<int>(i));
+  CSAudioIn in[KYR_SETTINGS_MAX_AUDIO_INPUTS]{};
+  cs_op_ticket t[KYR_SETTINGS_MAX_AUDIO_INPUTS];
+  for (unsigned int i = 0; i < n; i++) (void)csAudioInGetBegin(&t[i], &in[i], audio, static_cast<int>(i));
+  for (unsigned int i = 0; i < n; i++) {
+    int rc = cs_op_end(&t[i]);
+    if (list->failed) continue;
     if (rc < 0) {
       if (log_failures)
         kyr_settings_log("can't get AUDIO IN settings for input %d, err=%d (%s)", static_cast<int>(i), rc,
-                         csErrorString());
+                         kyr_err_text(rc));
       continue;
     }
     char key[64];
     snprintf(key, sizeof key, "microphone_version_%u", i);
-    list->add_text(key, in.deviceVersion);
+    list->add_text(key, in[i].deviceVersion);
     snprintf(key, sizeof key, "microphone_status_%u", i);
-    list->add_int(key, static_cast<int>(in.enabled));
+    list->add_int(key, static_cast<int>(in[i].enabled));
   }
 }
 
@@ -311,6 +315,12 @@ struct line_view {
   char address[16];
 };
 
+/* A line record of either kind, read while the others are in flight. */
+union line_rec {
+  CSIsdnLine isdn;
+  CSV35Line v35;
+};
+
 /* The two kinds of interface, seen alike by the line builder. */
 struct line_source {
   const char *builder;  /* function name for the log */
@@ -321,25 +331,26 @@ struct line_source {
   unsigned int line_count;
   const char *country;
   const char *area;
-  int (*fetch)(const void *nic, unsigned int i, line_view *out);
+  int (*begin)(cs_op_ticket *t, const void *nic, unsigned int i, line_rec *rec);
+  void (*view)(const line_rec *rec, line_view *out);
 };
 
-int fetch_isdn_line(const void *nic, unsigned int i, line_view *out) {
-  CSIsdnLine line{};
-  int rc = csIsdnLineGet(&line, static_cast<const CSIsdnNic *>(nic), i);
-  if (rc < 0) return rc;
-  out->state = line.state;
-  kyr_copy_text(out->address, sizeof out->address, line.addressA);
-  return rc;
+int begin_isdn_line(cs_op_ticket *t, const void *nic, unsigned int i, line_rec *rec) {
+  return csIsdnLineGetBegin(t, &rec->isdn, static_cast<const CSIsdnNic *>(nic), i);
 }
 
-int fetch_v35_line(const void *nic, unsigned int i, line_view *out) {
-  CSV35Line line{};
-  int rc = csV35LineGet(&line, static_cast<const CSV35Nic *>(nic), i);
-  if (rc < 0) return rc;
-  out->state = line.state;
-  kyr_copy_text(out->address, sizeof out->address, line.address);
-  return rc;
+void view_isdn_line(const line_rec *rec, line_view *out) {
+  out->state = rec->isdn.state;
+  kyr_copy_text(out->address, sizeof out->address, rec->isdn.addressA);
+}
+
+int begin_v35_line(cs_op_ticket *t, const void *nic, unsigned int i, line_rec *rec) {
+  return csV35LineGetBegin(t, &rec->v35, static_cast<const CSV35Nic *>(nic), i);
+}
+
+void view_v35_line(const line_rec *rec, line_view *out) {
+  out->state = rec->v35.state;
+  kyr_copy_text(out->address, sizeof out->address, rec->v35.address);
 }
 
 void line_key(char *key, size_t cap, const char *prefix, unsigned int line) {
@@ -356,14 +367,20 @@ const char *const kVideoKey = "isdn_video_number_line_";
 void build_line_info(kyr_settings_list *list, const line_source &src, bool disabled) {
   list->add_int("isdn_network_interface_type", src.nic_type);
   unsigned int n = kyr_settings_clamp(src.line_count, KYR_SETTINGS_MAX_LINES, "interface lines");
-  for (unsigned int i = 0; i < n && !list->failed; i++) {
-    line_view line{};
-    int rc = src.fetch(src.nic, i, &line);
+  line_rec rec[KYR_SETTINGS_MAX_LINES];
+  memset(rec, 0, sizeof rec);
+  cs_op_ticket t[KYR_SETTINGS_MAX_LINES];
+  for (unsigned int i = 0; i < n; i++) (void)src.begin(&t[i], src.nic, i, &rec[i]);
+  for (unsigned int i = 0; i < n; i++) {
+    int rc = cs_op_end(&t[i]);
+    if (list->failed) continue;
     if (rc < 0) {
       kyr_settings_log("can't get NIC(nic=%d) Line %d settings, err=%d (%s)", src.nic_id, static_cast<int>(i), rc,
-                       csErrorString());
+                       kyr_err_text(rc));
       continue;
     }
+    line_view line{};
+    src.view(&rec[i], &line);
     char key[64], number[64];
     line_key(key, sizeof key, kStateKey, i);
     list->add_int(key, disabled ? 0 : line.state);
@@ -377,8 +394,9 @@ void build_line_info(kyr_settings_list *list, const line_source &src, bool disab
 /* Both interface records carry id, type, line count and codes alike. */
 template <typename Nic>
 line_source source_of(const Nic *nic, const char *builder, const char *nic_null,
-                      int (*fetch)(const void *, unsigned int, line_view *)) {
-  line_source s{builder, nic_null, nic, 0, 0, 0, nullptr, nullptr, fetch};
+                      int (*begin)(cs_op_ticket *, const void *, unsigned int, line_rec *),
+                      void (*view)(const line_rec *, line_view *)) {
+  line_source s{builder, nic_null, nic, 0, 0, 0, nullptr, nullptr, begin, view};
   if (nic) {
     s.nic_id = nic->id;
     s.nic_type = nic->type;
@@ -390,11 +408,11 @@ line_source source_of(const Nic *nic, const char *builder, const char *nic_null,
 }
 
 line_source isdn_source(const CSIsdnNic *nic) {
-  return source_of(nic, "BuildIsdnLineInfo", "pIsdnNic==NULL", fetch_isdn_line);
+  return source_of(nic, "BuildIsdnLineInfo", "pIsdnNic==NULL", begin_isdn_line, view_isdn_line);
 }
 
 line_source v35_source(const CSV35Nic *nic) {
-  return source_of(nic, "BuildV35LineInfo", "pV35Nic==NULL", fetch_v35_line);
+  return source_of(nic, "BuildV35LineInfo", "pV35Nic==NULL", begin_v35_line, view_v35_line);
 }
 
 /* The builders of the C interface: onto a list the caller owns (first and

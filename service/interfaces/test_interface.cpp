@@ -6,6 +6,7 @@
 #include "csapi/client/test/csapi_test.h"
 #include "ipc/libccom/ccom.h"
 #include "platform/jni_util.h"
+#include "service/kyr_handles.h"
 
 int kyr_test_emulate_disable(int only_connect, int settle_ms) {
   int rc = csapi_client_test_disable_emulation(only_connect);
@@ -61,7 +62,8 @@ int nothing(void) { return 0; }
   X(NativeMetricsEnable, csapi_client_test_metrics_enable())                         \
   X(NativeMetricsDisable, csapi_client_test_metrics_disable())                       \
   X(NativeMetricsTestSuiteReset, csapi_client_test_metrics_reset(CSAPI_TEST_SCOPE_SUITE)) \
-  X(NativeMetricsTestCaseReset, csapi_client_test_metrics_reset(CSAPI_TEST_SCOPE_CASE))
+  X(NativeMetricsTestCaseReset, csapi_client_test_metrics_reset(CSAPI_TEST_SCOPE_CASE)) \
+  X(NativeLiveHandles, static_cast<jint>(kyr_handle_count()))
 
 /* One int a: X(entry point, call). */
 #define KYR_TEST_ENTRIES_INT(X)                                                                       \

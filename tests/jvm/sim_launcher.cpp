@@ -6,9 +6,12 @@
 // (127.0.0.2 by default).
 //
 // Usage:
-//   kyr-sim-launcher [--bind ADDR] [--tls on|off] [--serial S] [--admin-user U]
+//   kyr-sim-launcher [--bind ADDR] [--port N] [--tls on|off] [--serial S] [--admin-user U]
 //                    [--admin-pwd P] [--pairing-required] [--echo]
-//                    [--min-client-ver TEXT]
+//                    [--min-client-ver TEXT] [--fault TEXT]... [--net PRESET]
+//
+// --port N listens on port N (default 0: any free port), so a test can stop
+// the simulator and start a new one where the client expects its codec.
 //
 // --min-client-ver sets the "minClientSWVer" the codec reports; "\xNN" in
 // TEXT stands for the byte NN, so tests can send text that is not UTF-8.
@@ -27,12 +30,18 @@
 //   incoming ADDRESS      a call arrives from ADDRESS   -> "incoming N"
 //   record KIND [HANDLE]  the model's record as JSON   -> "record TEXT" ("record" alone if none)
 //   handles KIND          handles of every record of KIND -> "handles H1 H2 ..."
+//   notifications         the 55 notification methods -> "methods M1 M2 ..."
 //   merge KIND HANDLE JSON  merge members into a record (HANDLE 0: a new one) -> "merged HANDLE"
 //   error METHOD CODE [TIMES]  answer METHOD with error CODE (TIMES < 0 or absent: always) -> "ok"
 //   clear-errors          answer normally again      -> "ok"
 //   clear-requests        forget the request log     -> "ok"
-//   delay MS              every answer waits MS      -> "ok"
 //   quit                  stop and exit
+// and every network fault command of the simulator (codec_sim.h,
+// codec_sim_fault_command), answered with its one-line reply:
+//   [next] blackhole | rst | cut-mid-frame | stall-answers S | delay MS [JITTER_MS]
+//        | drop-notifications PERCENT | random-rst MEAN_S
+//   restart [PAUSE_MS] | net flaky-wifi|barely-working | clear
+//   restarts              restarts completed so far  -> "restarts N"
 // End of input also stops it, so a test that dies never leaves it behind.
 #include <ctype.h>
 #include <signal.h>
@@ -50,7 +59,7 @@ namespace {
 
 void usage() {
   fprintf(stderr,
-          "usage: kyr-sim-launcher [--bind ADDR] [--tls on|off] [--serial S] [--admin-user U] [--admin-pwd P]\n"
+          "usage: kyr-sim-launcher [--bind ADDR] [--port N] [--tls on|off] [--serial S] [--admin-user U] [--admin-pwd P]\n"
           "                        [--pairing-required] [--echo]\n");
 }
 
@@ -98,6 +107,7 @@ int main(int argc, char **argv) {
       return argv[++i];
     };
     if (a == "--bind") cfg.bind_addr = value();
+    else if (a == "--port") cfg.port = atoi(value().c_str());
     else if (a == "--tls") cfg.tls = value() == "on";
     else if (a == "--serial") cfg.serial = value();
     else if (a == "--admin-user") cfg.admin_user = value();
@@ -105,6 +115,15 @@ int main(int argc, char **argv) {
     else if (a == "--pairing-required") cfg.pairing_required = true;
     else if (a == "--echo") cfg.echo_requests = true;
     else if (a == "--min-client-ver") cfg.min_client_sw_ver = unescape(value());
+    else if (a == "--fault") cfg.faults.push_back(value());
+    else if (a == "--net") {
+      auto cmds = codec_sim_net_preset(value());
+      if (cmds.empty()) {
+        usage();
+        return 2;
+      }
+      cfg.faults.insert(cfg.faults.end(), cmds.begin(), cmds.end());
+    }
     else {
       usage();
       return 2;
@@ -164,6 +183,10 @@ int main(int argc, char **argv) {
       in >> kind;
       for (uint32_t h : codec_sim_record_handles(sim, kind)) out += " " + std::to_string(h);
       answer(out);
+    } else if (cmd == "notifications") {
+      std::string out = "methods";
+      for (const std::string &m : codec_sim_notification_methods()) out += " " + m;
+      answer(out);
     } else if (cmd == "merge") {
       std::string kind;
       unsigned handle = 0;
@@ -182,13 +205,12 @@ int main(int argc, char **argv) {
     } else if (cmd == "clear-requests") {
       codec_sim_clear_requests(sim);
       answer("ok");
-    } else if (cmd == "delay") {
-      int ms = 0;
-      in >> ms;
-      codec_sim_set_answer_delay(sim, ms);
-      answer("ok");
+    } else if (cmd == "restarts") {
+      answer("restarts " + std::to_string(codec_sim_restarts(sim)));
     } else {
-      answer("unknown command");
+      std::string reply;
+      if (codec_sim_fault_command(sim, line, &reply) < 0 && reply.rfind("unknown fault", 0) == 0) reply = "unknown command";
+      answer(reply);
     }
   }
   codec_sim_stop(sim);

@@ -1,5 +1,6 @@
-// The simulator's server: listening socket, one thread per connection,
-// the JSON-RPC envelope, the handshake and the request log.
+// The simulator's server: the listening socket and its restarts, the
+// connection table, the request log and the public API. Connections live in
+// sim_conn.cpp, network faults in sim_faults.cpp.
 #include "codec_sim.h"
 
 #include <arpa/inet.h>
@@ -27,15 +28,13 @@
 #include <set>
 #include <thread>
 
-#include "sim_framer.h"
-#include "sim_internal.h"
+#include "sim_server.h"
 
 namespace codec_sim_internal {
 SSL_CTX *tls_server_ctx();
 }
 
 using namespace codec_sim_internal;
-using clock_type = std::chrono::steady_clock;
 
 namespace {
 
@@ -74,70 +73,9 @@ namespace {
     X(-30, "Wrong server version")                 \
     X(-31, "Too many attempts")
 
-std::mutex g_print_mu;  // keeps echoed requests whole when connections interleave
-
-struct outbound {
-    std::string text;
-    size_t keep = std::string::npos;  // send only this many bytes, then close
-    bool close_after = false;
-};
-
-struct sim_conn {
-    int id = 0;
-    int fd = -1;
-    SSL *ssl = nullptr;
-    int wake[2] = {-1, -1};
-    std::thread th;
-
-    std::mutex mu;  // guards queue and close_req
-    std::map<std::pair<clock_type::time_point, uint64_t>, outbound> queue;
-    uint64_t seq = 0;
-    bool close_req = false;
-
-    std::atomic<bool> done{false};
-    std::atomic<bool> ready{false};
-
-    // Connection-thread state.
-    sim_framer framer;
-    std::string challenge;
-    bool ready_push_pending = false;
-    clock_type::time_point ready_push_at;
-};
-
-struct injected_error {
-    int code = 0;
-    std::string message;
-    int times = -1;
-};
-
 }  // namespace
 
-struct codec_sim {
-    codec_sim_config cfg;
-    int lfd = -1;
-    int port = 0;
-    SSL_CTX *ctx = nullptr;
-    int wake[2] = {-1, -1};
-    std::thread accept_th;
-    std::atomic<bool> stopping{false};
-    sim_model *model = nullptr;
-
-    std::mutex mu;  // guards everything below
-    std::condition_variable cv;
-    std::vector<std::shared_ptr<sim_conn>> conns;
-    int next_id = 1;
-    int ready_count = 0;
-    bool stall = false;
-    int delay_ms = 0;
-    int version_error = 0;
-    bool pairing_required = false;
-    std::map<std::string, injected_error> errors;
-    codec_sim_answer_fn hook;
-    std::set<std::string> paired;
-    std::vector<codec_sim_request> log;
-};
-
-namespace {
+namespace codec_sim_internal {
 
 void wake_fd(int fd) {
     if (fd < 0) return;
@@ -168,16 +106,6 @@ void close_pipe(int p[2]) {
     }
 }
 
-// Queues text on a connection at now + delay_ms.
-void enqueue(sim_conn &c, outbound o, int delay_ms) {
-    auto due = clock_type::now() + std::chrono::milliseconds(delay_ms > 0 ? delay_ms : 0);
-    {
-        std::lock_guard<std::mutex> lk(c.mu);
-        c.queue.emplace(std::make_pair(due, c.seq++), std::move(o));
-    }
-    wake_fd(c.wake[1]);
-}
-
 std::vector<std::shared_ptr<sim_conn>> open_conns(codec_sim *sim, int conn) {
     std::vector<std::shared_ptr<sim_conn>> out;
     std::lock_guard<std::mutex> lk(sim->mu);
@@ -203,24 +131,8 @@ std::string print_json(const cJSON *item) {
     return out;
 }
 
-std::string random_hex(size_t bytes) {
-    std::vector<unsigned char> b(bytes);
-    if (RAND_bytes(b.data(), static_cast<int>(bytes)) != 1) {
-        for (auto &x : b) x = static_cast<unsigned char>(rand());
-    }
-    static const char hexd[] = "0123456789abcdef";
-    std::string s;
-    for (unsigned char x : b) {
-        s += hexd[x >> 4];
-        s += hexd[x & 15];
-    }
-    return s;
-}
-
-// Builds a response around the request's id (copied unchanged, or null when
-// the request could not be read). Takes ownership of result and data.
-std::string build_response(const cJSON *id, bool is_error, int code, const std::string &message,
-                           cJSON *result, cJSON *data) {
+std::string build_response(const cJSON *id, bool is_error, int code, const std::string &message, cJSON *result,
+                           cJSON *data) {
     cJSON *root = cJSON_CreateObject();
     if (is_error) {
         cJSON *err = cJSON_AddObjectToObject(root, "error");
@@ -239,388 +151,9 @@ std::string build_response(const cJSON *id, bool is_error, int code, const std::
     return s;
 }
 
-std::string param_string(const cJSON *params, const char *key) {
-    const cJSON *v = cJSON_GetObjectItemCaseSensitive(params, key);
-    return cJSON_IsString(v) && v->valuestring ? v->valuestring : "";
-}
+}  // namespace codec_sim_internal
 
-cJSON *server_info(codec_sim *sim, sim_conn &c) {
-    const codec_sim_config &cfg = sim->cfg;
-    cJSON *o = cJSON_CreateObject();
-    cJSON_AddStringToObject(o, "protoVers", cfg.proto_vers.c_str());
-    cJSON_AddStringToObject(o, "srvrDeviceType", cfg.srvr_device_type.c_str());
-    cJSON_AddStringToObject(o, "srvrSWVer", cfg.srvr_sw_ver.c_str());
-    cJSON_AddStringToObject(o, "minClientSWVer", cfg.min_client_sw_ver.c_str());
-    cJSON_AddStringToObject(o, "maxClientSWVer", cfg.max_client_sw_ver.c_str());
-    if (cfg.send_challenge) cJSON_AddStringToObject(o, "srvrChallenge", c.challenge.c_str());
-    return o;
-}
-
-void set_ready(codec_sim *sim, sim_conn &c, bool ready) {
-    bool was = c.ready.exchange(ready);
-    if (was == ready) return;
-    {
-        std::lock_guard<std::mutex> lk(sim->mu);
-        sim->ready_count += ready ? 1 : -1;
-    }
-    sim->cv.notify_all();
-    if (ready && !sim->cfg.notify_on_ready.empty()) {
-        c.ready_push_pending = true;
-        c.ready_push_at = clock_type::now() + std::chrono::seconds(1);
-    }
-}
-
-void push_ready_notifications(codec_sim *sim, sim_conn &c, int delay_ms) {
-    if (!c.ready_push_pending) return;
-    c.ready_push_pending = false;
-    for (const auto &t : sim->cfg.notify_on_ready) enqueue(c, outbound{t}, delay_ms);
-}
-
-// The handshake methods. Returns false for any other method.
-bool handshake(codec_sim *sim, sim_conn &c, const std::string &method, const cJSON *params,
-               model_answer *a) {
-    const codec_sim_config &cfg = sim->cfg;
-    if (method == "csVersion") {
-        // A challenge the client never saw cannot be part of its answer.
-        if (!cfg.send_challenge)
-            c.challenge.clear();
-        else
-            c.challenge = cfg.challenge.empty() ? random_hex(12) : cfg.challenge;
-        int verr;
-        {
-            std::lock_guard<std::mutex> lk(sim->mu);
-            verr = sim->version_error;
-        }
-        if (verr < 0) {
-            a->is_error = true;
-            a->code = verr;
-            a->result = server_info(sim, c);  // travels as the error's "data"
-        } else {
-            a->result = server_info(sim, c);
-        }
-        return true;
-    }
-    if (method == "csAuth") {
-        std::string id = param_string(params, "id");
-        std::string rsp = param_string(params, "authChallengeResponse");
-        std::string who = cfg.serial.empty() ? id : cfg.serial;
-        bool ok = id == who && rsp == codec_sim_challenge_response(who, c.challenge);
-        bool pair_needed;
-        {
-            std::lock_guard<std::mutex> lk(sim->mu);
-            pair_needed = sim->pairing_required && !sim->paired.count(id);
-        }
-        if (!ok) {
-            a->is_error = true;
-            a->code = -11;
-        } else if (pair_needed) {
-            a->is_error = true;
-            a->code = -23;
-        } else {
-            set_ready(sim, c, true);
-        }
-        return true;
-    }
-    if (method == "csPair" || method == "csUnpair") {
-        std::string id = param_string(params, "id");
-        bool ok = param_string(params, "adminName") == cfg.admin_user &&
-                  param_string(params, "adminPwd") == cfg.admin_pwd;
-        if (!ok) {
-            a->is_error = true;
-            a->code = -11;
-            return true;
-        }
-        {
-            std::lock_guard<std::mutex> lk(sim->mu);
-            if (method == "csPair")
-                sim->paired.insert(id);
-            else
-                sim->paired.erase(id);
-        }
-        set_ready(sim, c, method == "csPair");
-        return true;
-    }
-    if (method == "csLogEnable" || method == "csClientSet") {
-        return true;  // the request log keeps what was sent
-    }
-    return false;
-}
-
-void echo_request(const codec_sim_request &r) {
-    std::lock_guard<std::mutex> lk(g_print_mu);
-    printf("recv[%d] %s\n", r.conn, codec_sim_mask_passwords(r.text).c_str());
-    fflush(stdout);
-}
-
-void handle_frame(codec_sim *sim, sim_conn &c, const std::string &frame) {
-    codec_sim_request r;
-    r.conn = c.id;
-    r.text = frame;
-    cJSON *root = cJSON_ParseWithLength(frame.data(), frame.size());
-    const cJSON *params = nullptr;
-    const cJSON *id = nullptr;
-    if (cJSON_IsObject(root)) {
-        const cJSON *m = cJSON_GetObjectItemCaseSensitive(root, "method");
-        if (cJSON_IsString(m) && m->valuestring) r.method = m->valuestring;
-        params = cJSON_GetObjectItemCaseSensitive(root, "params");
-        id = cJSON_GetObjectItemCaseSensitive(root, "id");
-        r.params = print_json(params);
-        r.id = print_json(id);
-    }
-
-    codec_sim_answer_fn hook;
-    bool stall;
-    int delay;
-    bool inject = false;
-    injected_error inj;
-    {
-        std::lock_guard<std::mutex> lk(sim->mu);
-        sim->log.push_back(r);
-        hook = sim->hook;
-        stall = sim->stall;
-        delay = sim->delay_ms;
-        auto it = sim->errors.find(r.method);
-        if (it != sim->errors.end()) {
-            inject = true;
-            inj = it->second;
-            if (it->second.times > 0 && --it->second.times == 0) sim->errors.erase(it);
-        }
-    }
-    sim->cv.notify_all();
-    if (sim->cfg.echo_requests) echo_request(r);
-
-    if (hook) {
-        std::string reply;
-        int h = hook(r, &reply);
-        if (h == CODEC_SIM_REPLY) {
-            enqueue(c, outbound{reply}, delay);
-            cJSON_Delete(root);
-            return;
-        }
-        if (h == CODEC_SIM_SILENT) {
-            cJSON_Delete(root);
-            return;
-        }
-    }
-    if (stall) {
-        cJSON_Delete(root);
-        return;
-    }
-    if (!root || !cJSON_IsObject(root) || r.method.empty()) {
-        enqueue(c, outbound{build_response(nullptr, true, -2, "", nullptr, nullptr)}, delay);
-        cJSON_Delete(root);
-        return;
-    }
-    if (!id || cJSON_IsNull(id)) {
-        // A request without an id expects no answer.
-        cJSON_Delete(root);
-        return;
-    }
-
-    model_answer a;
-    if (inject) {
-        a.is_error = true;
-        a.code = inj.code;
-        a.message = inj.message;
-    } else if (!handshake(sim, c, r.method, params, &a)) {
-        if (!(sim->cfg.model && sim->model && model_handle(sim->model, r.method, params, &a))) {
-            a.is_error = true;
-            a.code = -1;
-        }
-    }
-    cJSON *data = nullptr;
-    if (a.is_error) {
-        data = a.result;  // the server information of a version error
-        a.result = nullptr;
-    }
-    enqueue(c, outbound{build_response(id, a.is_error, a.code, a.message, a.result, data)}, delay);
-    for (auto &e : a.effects) enqueue_all(sim, outbound{e.text}, delay + e.delay_ms, 0);
-    if (r.method != "csAuth" && r.method != "csPair") push_ready_notifications(sim, c, delay);
-    cJSON_Delete(root);
-}
-
-bool wait_io(sim_conn &c, short events, codec_sim *sim) {
-    // Waits up to 100 ms at a time for the socket, giving up when the
-    // simulator stops or the connection is to be closed.
-    for (;;) {
-        if (sim->stopping) return false;
-        {
-            std::lock_guard<std::mutex> lk(c.mu);
-            if (c.close_req) return false;
-        }
-        pollfd p{c.fd, events, 0};
-        int r = poll(&p, 1, 100);
-        if (r > 0) return true;
-        if (r < 0 && errno != EINTR) return false;
-    }
-}
-
-// Writes len bytes; false when the connection failed or is being closed.
-bool write_all(codec_sim *sim, sim_conn &c, const char *data, size_t len) {
-    size_t off = 0;
-    while (off < len) {
-        if (c.ssl) {
-            int n = SSL_write(c.ssl, data + off, static_cast<int>(std::min<size_t>(len - off, 1 << 20)));
-            if (n > 0) {
-                off += static_cast<size_t>(n);
-                continue;
-            }
-            int e = SSL_get_error(c.ssl, n);
-            if (e == SSL_ERROR_WANT_WRITE) {
-                if (!wait_io(c, POLLOUT, sim)) return false;
-            } else if (e == SSL_ERROR_WANT_READ) {
-                if (!wait_io(c, POLLIN, sim)) return false;
-            } else {
-                return false;
-            }
-        } else {
-            ssize_t n = send(c.fd, data + off, len - off, MSG_NOSIGNAL);
-            if (n > 0) {
-                off += static_cast<size_t>(n);
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                if (!wait_io(c, POLLOUT, sim)) return false;
-            } else {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
-// Reads what is available; false when the peer closed or the read failed.
-bool read_some(codec_sim *sim, sim_conn &c) {
-    char buf[16384];
-    for (;;) {
-        if (c.ssl) {
-            int n = SSL_read(c.ssl, buf, sizeof buf);
-            if (n > 0) {
-                framer_feed(c.framer, buf, static_cast<size_t>(n));
-                continue;
-            }
-            int e = SSL_get_error(c.ssl, n);
-            if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) return true;
-            return false;
-        }
-        ssize_t n = recv(c.fd, buf, sizeof buf, 0);
-        if (n > 0) {
-            framer_feed(c.framer, buf, static_cast<size_t>(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-        (void)sim;
-        return false;
-    }
-}
-
-bool tls_accept(codec_sim *sim, sim_conn &c) {
-    c.ssl = SSL_new(sim->ctx);
-    if (!c.ssl) return false;
-    SSL_set_fd(c.ssl, c.fd);
-    for (;;) {
-        int r = SSL_accept(c.ssl);
-        if (r == 1) return true;
-        int e = SSL_get_error(c.ssl, r);
-        if (e == SSL_ERROR_WANT_READ) {
-            if (!wait_io(c, POLLIN, sim)) return false;
-        } else if (e == SSL_ERROR_WANT_WRITE) {
-            if (!wait_io(c, POLLOUT, sim)) return false;
-        } else {
-            ERR_clear_error();
-            return false;
-        }
-    }
-}
-
-void conn_main(codec_sim *sim, std::shared_ptr<sim_conn> cp) {
-    sim_conn &c = *cp;
-    c.framer.max_message = sim->cfg.max_message;
-    bool ok = true;
-    if (sim->cfg.tls) {
-        if (sim->cfg.tls_stall) {
-            // Hold the socket open without a word until told to close or
-            // the client gives up.
-            for (;;) {
-                if (sim->stopping) break;
-                {
-                    std::lock_guard<std::mutex> lk(c.mu);
-                    if (c.close_req) break;
-                }
-                pollfd p[2] = {{c.fd, 0, 0}, {c.wake[0], POLLIN, 0}};
-                int r = poll(p, 2, 200);
-                if (r < 0 && errno != EINTR) break;
-                if (r > 0 && (p[0].revents & (POLLHUP | POLLERR))) break;
-                if (r > 0 && (p[1].revents & POLLIN)) drain_fd(c.wake[0]);
-            }
-            ok = false;
-        } else {
-            ok = tls_accept(sim, c);
-        }
-    }
-    while (ok && !sim->stopping) {
-        auto now = clock_type::now();
-        int timeout = 200;
-        {
-            std::lock_guard<std::mutex> lk(c.mu);
-            if (c.close_req) break;
-            if (!c.queue.empty()) {
-                auto due = c.queue.begin()->first.first;
-                auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
-                timeout = ms <= 0 ? 0 : static_cast<int>(std::min<long long>(ms + 1, timeout));
-            }
-        }
-        if (c.ready_push_pending) {
-            auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(c.ready_push_at - now).count();
-            if (ms <= 0) push_ready_notifications(sim, c, 0);
-            else timeout = std::min<int>(timeout, static_cast<int>(ms + 1));
-        }
-        if (c.ssl && SSL_pending(c.ssl) > 0) timeout = 0;
-        pollfd p[2] = {{c.fd, POLLIN, 0}, {c.wake[0], POLLIN, 0}};
-        int r = poll(p, 2, timeout);
-        if (r < 0 && errno != EINTR) break;
-        if (r > 0 && (p[1].revents & POLLIN)) drain_fd(c.wake[0]);
-        if ((r > 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR))) || (c.ssl && SSL_pending(c.ssl) > 0)) {
-            bool alive = read_some(sim, c);
-            std::string frame;
-            while (framer_next(c.framer, &frame)) handle_frame(sim, c, frame);
-            if (c.framer.overflow) {
-                fprintf(stderr, "codec-sim: connection %d sent an object over %zu bytes, closing\n", c.id,
-                        c.framer.max_message);
-                break;
-            }
-            if (!alive) break;
-        }
-        // Send whatever is due.
-        bool stop = false;
-        for (;;) {
-            outbound o;
-            {
-                std::lock_guard<std::mutex> lk(c.mu);
-                if (c.close_req || c.queue.empty() || c.queue.begin()->first.first > clock_type::now()) break;
-                o = std::move(c.queue.begin()->second);
-                c.queue.erase(c.queue.begin());
-            }
-            size_t n = std::min(o.keep, o.text.size());
-            if (!write_all(sim, c, o.text.data(), n) || o.keep != std::string::npos || o.close_after) {
-                stop = true;
-                break;
-            }
-        }
-        if (stop) break;
-    }
-    if (c.ready) set_ready(sim, c, false);
-    if (c.ssl) {
-        SSL_free(c.ssl);
-        c.ssl = nullptr;
-    }
-    shutdown(c.fd, SHUT_RDWR);
-    close(c.fd);
-    c.fd = -1;
-    c.done = true;
-    sim->cv.notify_all();
-}
+namespace {
 
 void reap(codec_sim *sim, bool all) {
     std::vector<std::shared_ptr<sim_conn>> gone;
@@ -641,8 +174,77 @@ void reap(codec_sim *sim, bool all) {
     }
 }
 
+// Opens the listening socket on the configured address (IPv4 or IPv6) and
+// port; port 0 picks a free one. -1 on failure.
+int open_listener(const std::string &addr, int port, int *bound_port) {
+    sockaddr_storage ss{};
+    socklen_t len;
+    auto *a4 = reinterpret_cast<sockaddr_in *>(&ss);
+    auto *a6 = reinterpret_cast<sockaddr_in6 *>(&ss);
+    if (inet_pton(AF_INET, addr.c_str(), &a4->sin_addr) == 1) {
+        a4->sin_family = AF_INET;
+        a4->sin_port = htons(static_cast<uint16_t>(port));
+        len = sizeof *a4;
+    } else if (inet_pton(AF_INET6, addr.c_str(), &a6->sin6_addr) == 1) {
+        a6->sin6_family = AF_INET6;
+        a6->sin6_port = htons(static_cast<uint16_t>(port));
+        len = sizeof *a6;
+    } else {
+        return -1;
+    }
+    int fd = socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&ss), len) != 0 || listen(fd, 64) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&ss), &len) != 0) {
+        close(fd);
+        return -1;
+    }
+    *bound_port = ntohs(ss.ss_family == AF_INET ? a4->sin_port : a6->sin6_port);
+    return fd;
+}
+
+// A codec that reboots: the listener and every connection close, and after
+// the pause the listener opens again on the same port (retrying while the
+// port is still held).
+void restart_listener(codec_sim *sim, int pause_ms) {
+    close(sim->lfd);
+    sim->lfd = -1;
+    for (auto &c : open_conns(sim, 0)) {
+        {
+            std::lock_guard<std::mutex> lk(c->mu);
+            c->close_req = true;
+        }
+        wake_fd(c->wake[1]);
+    }
+    auto until = clock_type::now() + std::chrono::milliseconds(pause_ms);
+    while (!sim->stopping) {
+        if (clock_type::now() >= until) {
+            int port = 0;
+            sim->lfd = open_listener(sim->cfg.bind_addr, sim->port, &port);
+            if (sim->lfd >= 0) break;
+        }
+        reap(sim, false);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    {
+        std::lock_guard<std::mutex> lk(sim->mu);
+        sim->restarts++;
+    }
+    sim->cv.notify_all();
+}
+
 void accept_main(codec_sim *sim) {
     while (!sim->stopping) {
+        int pause_ms;
+        {
+            std::lock_guard<std::mutex> lk(sim->mu);
+            pause_ms = sim->restart_pause_ms;
+            sim->restart_pause_ms = -1;
+        }
+        if (pause_ms >= 0) restart_listener(sim, pause_ms);
+        if (sim->lfd < 0) break;
         pollfd p[2] = {{sim->lfd, POLLIN, 0}, {sim->wake[0], POLLIN, 0}};
         int r = poll(p, 2, 200);
         reap(sim, false);
@@ -664,6 +266,7 @@ void accept_main(codec_sim *sim) {
         {
             std::lock_guard<std::mutex> lk(sim->mu);
             c->id = sim->next_id++;
+            net_take_for_new_conn(sim, *c);
             sim->conns.push_back(c);
         }
         c->th = std::thread(conn_main, sim, c);
@@ -706,19 +309,15 @@ codec_sim *codec_sim_start(const codec_sim_config &cfg) {
         if (sim->ctx) SSL_CTX_free(sim->ctx);
         return nullptr;
     };
-    sim->lfd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sim->lfd = open_listener(cfg.bind_addr, cfg.port, &sim->port);
     if (sim->lfd < 0) return fail();
-    int one = 1;
-    setsockopt(sim->lfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(cfg.port));
-    if (inet_pton(AF_INET, cfg.bind_addr.c_str(), &a.sin_addr) != 1) return fail();
-    if (bind(sim->lfd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) return fail();
-    if (listen(sim->lfd, 64) != 0) return fail();
-    socklen_t len = sizeof a;
-    if (getsockname(sim->lfd, reinterpret_cast<sockaddr *>(&a), &len) != 0) return fail();
-    sim->port = ntohs(a.sin_port);
+    for (const auto &f : cfg.faults) {
+        std::string why;
+        if (codec_sim_fault_command(sim.get(), f, &why) < 0) {
+            fprintf(stderr, "codec-sim: %s\n", why.c_str());
+            return fail();
+        }
+    }
     if (!make_pipe(sim->wake)) return fail();
     model_options mo;
     mo.dial_step_ms = cfg.dial_step_ms;
@@ -735,7 +334,7 @@ void codec_sim_stop(codec_sim *sim) {
     if (sim->accept_th.joinable()) sim->accept_th.join();
     for (auto &c : open_conns(sim, 0)) wake_fd(c->wake[1]);
     reap(sim, true);
-    close(sim->lfd);
+    if (sim->lfd >= 0) close(sim->lfd);
     close_pipe(sim->wake);
     if (sim->ctx) SSL_CTX_free(sim->ctx);
     model_free(sim->model);
@@ -784,13 +383,13 @@ void codec_sim_forget_pairings(codec_sim *sim) {
 }
 
 int codec_sim_push(codec_sim *sim, const std::string &text, int conn) {
-    return enqueue_all(sim, outbound{text}, 0, conn);
+    return enqueue_all(sim, notification_out(text), 0, conn);
 }
 
 int codec_sim_notify(codec_sim *sim, const std::string &method, uint32_t flags, int conn, uint32_t handle) {
     std::string t = model_notification(sim->model, method, flags, handle);
     if (t.empty()) return -1;
-    return enqueue_all(sim, outbound{t}, 0, conn);
+    return enqueue_all(sim, notification_out(t), 0, conn);
 }
 
 std::vector<std::string> codec_sim_notification_methods() { return model_notification_methods(); }
@@ -904,7 +503,7 @@ int codec_sim_incoming_call(codec_sim *sim, const std::string &address) {
     model_answer a;
     model_incoming_call(sim->model, address, &a);
     int n = 0;
-    for (auto &e : a.effects) n = enqueue_all(sim, outbound{e.text}, e.delay_ms, 0);
+    for (auto &e : a.effects) n = enqueue_all(sim, notification_out(e.text), e.delay_ms, 0);
     return n;
 }
 

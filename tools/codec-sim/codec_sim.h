@@ -28,7 +28,7 @@ struct codec_sim;
 
 struct codec_sim_config {
     bool tls = false;
-    std::string bind_addr = "127.0.0.1";
+    std::string bind_addr = "127.0.0.1";  // an IPv4 or IPv6 address ("::1")
     int port = 0;                         // 0: any free port (see codec_sim_port)
 
     // Authentication. An empty serial accepts any client id and checks the
@@ -64,6 +64,10 @@ struct codec_sim_config {
     int dial_step_ms = 50;
 
     size_t max_message = 8u << 20;        // an incoming object larger than this closes the connection
+
+    // Network faults in effect from the start, as fault commands (see
+    // codec_sim_fault_command), e.g. "delay 200 100" or "next blackhole".
+    std::vector<std::string> faults;
 };
 
 // One request as it arrived.
@@ -169,6 +173,44 @@ int codec_sim_send_and_cut(codec_sim *sim, const std::string &text, size_t keep,
 // Pushes `count` copies of text at `per_second` (0: as fast as possible) to
 // every connection; returns at once, the connection threads pace it.
 int codec_sim_flood(codec_sim *sim, const std::string &text, int count, int per_second, int conn = 0);
+
+// ---- network faults ----
+// Without next_only a fault hits every open connection, and the lasting
+// ones (blackhole, stall-answers, delay, drop-notifications, random-rst)
+// every later connection as well, until codec_sim_clear_faults. With
+// next_only it waits for the next connection accepted and applies to it
+// alone, from its first byte.
+enum codec_sim_fault_kind {
+    CODEC_SIM_BLACKHOLE,           // keep the socket open, stop reading and writing
+    CODEC_SIM_RST,                 // close with a reset (no FIN)
+    CODEC_SIM_CUT_MID_FRAME,       // send half of the next message, then close
+    CODEC_SIM_STALL_ANSWERS,       // answer requests a seconds late (notifications flow)
+    CODEC_SIM_DELAY,               // every message sent a ms late, +- b ms of jitter, order kept
+    CODEC_SIM_DROP_NOTIFICATIONS,  // lose a % of the notifications
+    CODEC_SIM_RANDOM_RST,          // reset a connection after a random time, a seconds on average
+    CODEC_SIM_RESTART,             // close the listener and every connection, reopen the same
+                                   // port after a ms (next_only does not apply)
+};
+// Returns the number of open connections it hit (0 for next_only), -1 for
+// an argument out of range.
+int codec_sim_fault(codec_sim *sim, codec_sim_fault_kind kind, int a = 0, int b = 0, bool next_only = false);
+void codec_sim_clear_faults(codec_sim *sim);
+// Restarts completed so far (the listener is open again).
+int codec_sim_restarts(codec_sim *sim);
+// The text form every front end accepts:
+//   [next] blackhole | rst | cut-mid-frame | stall-answers S | delay MS [JITTER_MS]
+//        | drop-notifications PERCENT | random-rst MEAN_S
+//   restart [PAUSE_MS]      (default pause 2000 ms)
+//   net PRESET              the commands of a preset
+//   clear                   every fault ends
+// Returns as codec_sim_fault (0 for clear and net) and a one-line *reply;
+// -1 for text it does not understand.
+int codec_sim_fault_command(codec_sim *sim, const std::string &line, std::string *reply);
+// The fault commands of a preset: "flaky-wifi" (200 ms latency with 50 %
+// jitter, a reset about once a minute), "barely-working" (1 s latency with
+// 80 % jitter, a fifth of the notifications lost, a reset about every 20 s).
+// Empty for an unknown name.
+std::vector<std::string> codec_sim_net_preset(const std::string &name);
 
 // ---- helpers ----
 // 40 lowercase hex digits of SHA-1 over id (first 32 characters) followed

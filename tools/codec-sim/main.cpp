@@ -5,6 +5,7 @@
 //             [--admin-pwd P] [--pairing-required] [--notify-file F]
 //             [--version-error CODE] [--delay MS] [--stall] [--no-challenge]
 //             [--challenge TEXT] [--exit-after SECONDS] [--quiet]
+//             [--fault TEXT]... [--net flaky-wifi|barely-working]
 //
 //   --port N             listen on 127.0.0.1 port N (default 0: any free port)
 //   --tls on|off         TLS 1.0 with a certificate made at start (default on)
@@ -23,6 +24,11 @@
 //   --exit-after SECONDS stop by itself after that long (default: run until
 //                        SIGINT/SIGTERM or the "quit" command)
 //   --quiet              do not print the requests
+//   --fault TEXT         a network fault from the start, in the words of the
+//                        fault commands below (repeatable), e.g. --fault "delay 300 50"
+//   --net PRESET         flaky-wifi: 200 ms latency, 50 % jitter, a reset about
+//                        once a minute; barely-working: 1 s latency, 80 % jitter,
+//                        a fifth of the notifications lost, a reset about every 20 s
 //
 // Output: the first line is "codec-sim listening port=N tls=on|off"; then
 // every request received, one per line, as "recv[CONN] TEXT" (password values emptied).
@@ -32,6 +38,20 @@
 //   push JSON               push the text as it stands
 //   close                   close every connection
 //   quit                    stop
+// Network faults (without "next": every open connection, and the lasting
+// ones every later connection too, until "clear"; with "next": only the next
+// connection accepted, from its first byte):
+//   [next] blackhole        keep the socket open, stop reading and writing
+//   [next] rst              close with a reset
+//   [next] cut-mid-frame    send half of the next message, then close
+//   [next] stall-answers S  answer requests S seconds late
+//   [next] delay MS [JITTER_MS]  every message MS (+- JITTER_MS) late, order kept
+//   [next] drop-notifications PERCENT  lose that share of the notifications
+//   [next] random-rst MEAN_S  reset after a random time, MEAN_S on average
+//   restart [PAUSE_MS]      close the listener and every connection, listen
+//                           again on the same port after PAUSE_MS (2000)
+//   net PRESET              apply a preset
+//   clear                   end every fault
 #include <signal.h>
 #include <unistd.h>
 
@@ -57,7 +77,8 @@ void usage() {
     fprintf(stderr,
             "usage: codec-sim [--port N] [--tls on|off] [--serial S] [--admin-user U] [--admin-pwd P]\n"
             "                 [--pairing-required] [--notify-file F] [--version-error CODE] [--delay MS]\n"
-            "                 [--stall] [--no-challenge] [--challenge TEXT] [--exit-after SECONDS] [--quiet]\n");
+            "                 [--stall] [--no-challenge] [--challenge TEXT] [--exit-after SECONDS] [--quiet]\n"
+            "                 [--fault TEXT]... [--net flaky-wifi|barely-working]\n");
 }
 
 bool read_notify_file(const std::string &path, std::vector<std::string> *out) {
@@ -95,7 +116,11 @@ void stdin_commands(codec_sim *sim) {
         } else if (cmd == "quit") {
             g_quit = true;
         } else if (!cmd.empty()) {
-            printf("unknown command: %s\n", cmd.c_str());
+            std::string reply;
+            if (codec_sim_fault_command(sim, line, &reply) < 0 && reply.rfind("unknown fault", 0) == 0)
+                printf("unknown command: %s\n", cmd.c_str());
+            else
+                printf("%s\n", reply.c_str());
         }
         fflush(stdout);
     }
@@ -142,6 +167,16 @@ int main(int argc, char **argv) {
         else if (a == "--challenge") cfg.challenge = value();
         else if (a == "--exit-after") exit_after = atoi(value().c_str());
         else if (a == "--quiet") cfg.echo_requests = false;
+        else if (a == "--fault") cfg.faults.push_back(value());
+        else if (a == "--net") {
+            std::string name = value();
+            auto cmds = codec_sim_net_preset(name);
+            if (cmds.empty()) {
+                fprintf(stderr, "codec-sim: unknown --net preset %s\n", name.c_str());
+                return 2;
+            }
+            cfg.faults.insert(cfg.faults.end(), cmds.begin(), cmds.end());
+        }
         else if (a == "--help" || a == "-h") {
             usage();
             return 0;
@@ -165,7 +200,7 @@ int main(int argc, char **argv) {
 
     codec_sim *sim = codec_sim_start(cfg);
     if (!sim) {
-        fprintf(stderr, "codec-sim: cannot listen on 127.0.0.1 port %d\n", cfg.port);
+        fprintf(stderr, "codec-sim: cannot listen on 127.0.0.1 port %d (or a --fault is not understood)\n", cfg.port);
         return 1;
     }
     printf("codec-sim listening port=%d tls=%s\n", codec_sim_port(sim), cfg.tls ? "on" : "off");

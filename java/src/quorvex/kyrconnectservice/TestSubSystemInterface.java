@@ -160,6 +160,17 @@ public class TestSubSystemInterface {
     }
 
     /**
+     * How many handles the library has given out and not had back: lists,
+     * nodes and records Java has not released yet, plus the library's own
+     * static structures. Leak checks compare it before and after.
+     *
+     * @return the number of live handles
+     */
+    public int liveHandles() {
+        return NativeLiveHandles();
+    }
+
+    /**
      * Switches the call metrics on with every counter at 0.
      *
      * @return 0, or 2 when memory runs out (metrics stay off)
@@ -305,6 +316,8 @@ public class TestSubSystemInterface {
     native int NativeMetricsTestCaseReset();
     /** Deliveries since the last call as (type, flags, callbacks, latency) quadruples. */
     native int[] NativeTakeDeliveries();
+    /** The library's live handle count. */
+    native int NativeLiveHandles();
     /** Settings of a subsystem as {result, rspDelay, rspTimeout, triggerDelay, triggerEnable}. */
     native int[] NativeEmulateSettings(String subsystem);
 }
