@@ -163,7 +163,7 @@ std::string pages_section(bool quick) {
          return true;
        }},
       {"getVolume", 1, "csAudioGet", [] { return kyr_audio_get_volume() > 0; }},
-      {"connect-to-ready", 5, "csVersion; csAuth; comm, audio, directory; server counts; servers",
+      {"connect-to-ready", 6, "csVersion; csAuth; csLogEnable (sent by csAuth once accepted); comm, audio, directory; server counts; servers",
        [&connect_port, &fresh] {
          fresh = connect_ready(connect_port);
          return fresh >= 0 && kyr_post_connect_fetch(fresh) == 0;
@@ -174,8 +174,8 @@ std::string pages_section(bool quick) {
        }},
   };
 
-  const int delay_samples = quick ? 2 : 7;
-  const int loop_samples = quick ? 20 : 200;
+  const int delay_samples = quick ? 1 : 7;
+  const int loop_samples = quick ? 10 : 200;
   md += "| read | floor (round trips) | pipelined | round trips | one at a time | target | met | loopback pipelined "
         "/ one at a time | ratio | met |\n|---|---|---|---|---|---|---|---|---|---|\n";
   std::vector<std::string> floors;

@@ -7,6 +7,7 @@
 #include <cjson/cJSON.h>
 #include <pthread.h>
 
+#include <charconv>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -159,14 +160,24 @@ bool args_present(const Op &op, const OpArg *a) {
   return true;
 }
 
+/* A whole number as its decimal text, the way the printer writes one; made
+ * here because the printer formats every number as a double and checks it
+ * by reading it back, which is most of a small request's cost. */
+cJSON *int_param(int64_t v) {
+  char text[24];
+  auto r = std::to_chars(text, text + sizeof text - 1, v);
+  *r.ptr = '\0';
+  return cJSON_CreateRaw(text);
+}
+
 cJSON *param_value(const Param &p, const OpArg *a) {
   const OpArg &v = a[p.arg];
   switch (p.src) {
-    case Src::Handle: return cJSON_CreateNumber(read_u32(v.p, p.handleOff));
+    case Src::Handle: return int_param(read_u32(v.p, p.handleOff));
     case Src::Object: return p.encode(v.p);
     case Src::Null: return cJSON_CreateNull();
-    case Src::U: return cJSON_CreateNumber(v.u);
-    case Src::I: return cJSON_CreateNumber(v.i);
+    case Src::U: return int_param(v.u);
+    case Src::I: return int_param(v.i);
     case Src::D: return cJSON_CreateNumber(v.d);
     case Src::S: return cJSON_CreateString(v.s);
   }

@@ -723,7 +723,7 @@ KYR_DIR_JNI(jint, NativeDirectoryGetNumberServers)(JNIEnv *, jobject, jint mask)
 KYR_DIR_JNI(jlong, NativeGetDirectorySystem)(JNIEnv *, jobject) { return kyr_handle_result(DirectoryGetSystem()); }
 
 KYR_DIR_JNI(jlong, NativeGetDirectorySettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(GetDirectorySystemSettings());
+  return kyr_settings_result(GetDirectorySystemSettings());
 }
 
 KYR_DIR_JNI(jint, NativeSetDirectorySettings)(JNIEnv *env, jobject, jstring key, jstring value) {

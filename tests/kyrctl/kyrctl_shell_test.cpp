@@ -58,7 +58,11 @@ TEST_F(KyrctlShell, CompletesMethodNamesAndRunsCommandsInATerminal) {
   if (system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
   Start();
   Tmux t;
-  ASSERT_EQ(t.Start(std::string(KYRCTL_PATH) + " " + addr_ + " shell"), 0);
+  char dir[] = "/tmp/kyrctl-shell-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string hist = std::string(dir) + "/history";
+  const std::string shell = "KYRCTL_HISTORY=" + hist + " " + KYRCTL_PATH + " " + addr_ + " shell";
+  ASSERT_EQ(t.Start(shell), 0);
   const std::string prompt = "kyrctl " + addr_ + "> ";
   ASSERT_TRUE(t.WaitFor(prompt.substr(0, prompt.size() - 1))) << t.Screen();  // the pane drops trailing blanks
 
@@ -77,6 +81,17 @@ TEST_F(KyrctlShell, CompletesMethodNamesAndRunsCommandsInATerminal) {
   t.Keys("C-u 'quit' Enter");
   for (int i = 0; i < 100 && t.Alive(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_FALSE(t.Alive());
+
+  // The next shell starts with that history.
+  ASSERT_EQ(t.Start(shell), 0);
+  ASSERT_TRUE(t.WaitFor(prompt.substr(0, prompt.size() - 1))) << t.Screen();
+  t.Keys("Up");
+  EXPECT_TRUE(t.WaitFor(prompt + "status")) << t.Screen();  // "quit" is not kept
+  t.Keys("C-u C-d");
+  for (int i = 0; i < 100 && t.Alive(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(t.Alive());
+  unlink(hist.c_str());
+  rmdir(dir);
 }
 
 }  // namespace

@@ -108,6 +108,26 @@ TEST_F(Kyrctl, CodecErrorsExitOneWithCodeAndText) {
   r = Run({}, {"status"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("-11"), std::string::npos) << r.err;
+  codec_sim_clear_errors(sim_);
+
+  // Text from the codec never reaches a terminal as control characters.
+  codec_sim_inject_error(sim_, "csSysGet", -11, "Not \x1b[2Jauthorized");
+  r = Run({}, {"op", "csSysGet"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Not \\x1b[2Jauthorized"), std::string::npos) << r.err;
+  codec_sim_clear_errors(sim_);
+  codec_sim_record_merge(sim_, "Sys", codec_sim_record_handles(sim_, "Sys").at(0), R"({"systemName":"Room\u001b]0;owned\u0007"})");
+  for (const char *cmd : {"status", "op"}) {
+    r = cmd == std::string("op") ? Run({}, {"op", "csSysGet"}) : Run({}, {cmd});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Room\\x1b]0;owned\\x07"), std::string::npos) << r.out;
+  }
+  codec_sim_inject_error(sim_, "csSysGet", -11, "Not authorized");
+  r = Run({}, {"status"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("-11"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Not authorized"), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "");
 }

@@ -151,7 +151,8 @@ int cmd_calls(Session &s, const Args &args) {
   printf("%-6s %-5s %-13s %-4s %-28s %-20s %s\n", "ID", "CONF", "STATE", "DIR", "ADDRESS", "NAME", "CONNECTED");
   for (const Call &c : calls)
     printf("%-6d %-5s %-13s %-4s %-28s %-20s %s\n", c.term.id, c.conf < 0 ? "-" : std::to_string(c.conf).c_str(),
-           term_state_name(c.term.state), direction_name(c.term.direction), c.term.addr, c.term.name,
+           term_state_name(c.term.state), direction_name(c.term.direction), shown(c.term.addr).c_str(),
+           shown(c.term.name).c_str(),
            local_time(c.term.connectTime).c_str());
   fflush(stdout);
   return kOk;
@@ -224,7 +225,8 @@ void print_entry(const Session &s, const CSDirSrvr &srv, const CSDirEnt &e) {
     return;
   }
   const char *addr = e.videoDeviceCount > 0 && e.videoDevice[0].addrCount > 0 ? e.videoDevice[0].addr[0] : "";
-  printf("%-32s %-16s %s\n", e.displayName[0] ? e.displayName : e.fullName, e.id, addr);
+  printf("%-32s %-16s %s\n", shown(e.displayName[0] ? e.displayName : e.fullName).c_str(), shown(e.id).c_str(),
+         shown(addr).c_str());
 }
 
 }  // namespace

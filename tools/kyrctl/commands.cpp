@@ -79,7 +79,7 @@ int print_result(const Session &s, const char *method, int rc) {
 void print_pairs(const std::vector<std::pair<std::string, std::string>> &rows) {
   size_t w = 0;
   for (const auto &r : rows) w = std::max(w, r.first.size());
-  for (const auto &r : rows) printf("%-*s  %s\n", (int)w, r.first.c_str(), r.second.c_str());
+  for (const auto &r : rows) printf("%-*s  %s\n", (int)w, r.first.c_str(), shown(r.second.c_str()).c_str());
   fflush(stdout);
 }
 

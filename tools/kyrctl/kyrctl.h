@@ -72,6 +72,9 @@ void record_print(FILE *f, cs_kind kind, const void *rec, int indent);
 cJSON *changed_fields(cs_kind kind, uint32_t flags);
 // Text for one call-state / authentication-state value.
 const char *term_state_name(uint32_t state);
+// Codec text for a terminal: at most cap bytes, control characters shown
+// as \xNN so that a codec cannot drive the terminal.
+std::string shown(const char *text, size_t cap = (size_t)-1);
 // Local time "YYYY-MM-DD HH:MM:SS" of a codec time, or "-" for 0.
 std::string local_time(uint32_t t);
 

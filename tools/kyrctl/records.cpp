@@ -64,9 +64,7 @@ uint32_t word_at(const unsigned char *p) {
   return v;
 }
 
-std::string text_at(const unsigned char *p, size_t cap) {
-  return std::string(reinterpret_cast<const char *>(p), strnlen(reinterpret_cast<const char *>(p), cap));
-}
+std::string text_at(const unsigned char *p, size_t cap) { return shown(reinterpret_cast<const char *>(p), cap); }
 
 std::string value_text(int kind, const FieldDesc &f, const unsigned char *p) {
   char buf[64];
@@ -248,6 +246,21 @@ cJSON *changed_fields(cs_kind kind, uint32_t flags) {
     cJSON_AddItemToArray(a, cJSON_CreateString(hex));
   }
   return a;
+}
+
+std::string shown(const char *text, size_t cap) {
+  std::string out;
+  for (size_t i = 0; text && i < cap && text[i]; ++i) {
+    unsigned char c = (unsigned char)text[i];
+    if (c < 0x20 || c == 0x7f) {
+      char esc[8];
+      snprintf(esc, sizeof esc, "\\x%02x", c);
+      out += esc;
+    } else {
+      out += (char)c;
+    }
+  }
+  return out;
 }
 
 const char *term_state_name(uint32_t state) { return comm_call_state_name(state); }

@@ -248,7 +248,7 @@ int fail_answer(const Session &s, const char *method, const Answer &a) {
       cJSON_AddStringToObject(o, "message", text);
       emit(o);
     } else {
-      fprintf(stderr, "kyrctl: %s: codec error %d: %s\n", method, a.code, text);
+      fprintf(stderr, "kyrctl: %s: codec error %d: %s\n", method, a.code, shown(text).c_str());
     }
     return kCodecError;
   }

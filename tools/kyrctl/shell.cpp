@@ -1,5 +1,5 @@
 // The interactive shell: the same commands at a prompt on one connection,
-// with libedit's line editing, history, and Tab completion of command names
+// with libedit's line editing, history kept across sessions, and Tab completion of command names
 // and, after "op", of the operation names.
 #include <stdio.h>
 #include <stdlib.h>
@@ -104,12 +104,25 @@ bool split_line(const std::string &line, std::vector<std::string> *out) {
   return quote == 0;
 }
 
+// History is kept across sessions in $KYRCTL_HISTORY (empty: not kept),
+// else ~/.kyrctl_history.
+std::string history_file() {
+  if (const char *f = getenv("KYRCTL_HISTORY")) return f;
+  const char *home = getenv("HOME");
+  return home && *home ? std::string(home) + "/.kyrctl_history" : "";
+}
+
+constexpr int kHistoryLines = 1000;
+
 }  // namespace
 
 int run_shell(Session &s) {
   rl_readline_name = "kyrctl";
   rl_attempted_completion_function = complete;
   using_history();
+  stifle_history(kHistoryLines);
+  const std::string hist = history_file();
+  if (!hist.empty()) read_history(hist.c_str());
   const std::string prompt = "kyrctl " + s.opt.address + "> ";
   int status = kOk;
   for (;;) {
@@ -123,14 +136,15 @@ int run_shell(Session &s) {
       continue;
     }
     if (words.empty()) continue;
-    add_history(line.c_str());
     if (words[0] == "quit" || words[0] == "exit") break;
+    add_history(line.c_str());
     if (words[0] == "shell") {
       status = fail(s, kUsage, "already in the shell");
       continue;
     }
     status = run_command(s, words);
   }
+  if (!hist.empty()) write_history(hist.c_str());
   if (isatty(STDIN_FILENO)) printf("\n");
   return status;
 }
