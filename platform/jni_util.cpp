@@ -1,5 +1,7 @@
 #include "platform/jni_util.h"
 
+#include <stdint.h>
+
 #include <pthread.h>
 #include <string.h>
 
@@ -170,7 +172,9 @@ bool jni_string_utf8(JNIEnv *env, jstring s, std::string *out) {
     jni_check_exception(env, "KyrConnectLib", "GetStringCritical");
     return false;
   }
-  out->reserve(static_cast<size_t>(n));
+  /* Room for the longest encoding up front: a reallocation would leave a
+   * copy of the text (perhaps a password) behind in freed memory. */
+  out->reserve(static_cast<size_t>(n) <= (SIZE_MAX - 1) / 3 ? static_cast<size_t>(n) * 3 + 1 : static_cast<size_t>(n));
   for (jsize i = 0; i < n; i++) {
     unsigned c = u[i];
     if (c == 0) break;

@@ -54,9 +54,14 @@ bool jni_string_utf8(JNIEnv *env, jstring s, std::string *out);
 
 /* A Java string as standard UTF-8 text for the life of the object (see
  * jni_string_utf8); get() is null for a null string or one that cannot be
- * read. Every entry point takes its string arguments through this. */
+ * read. Every entry point takes its string arguments through this. The text
+ * is wiped when the object goes, since some of it is a password. */
 struct JniUtf {
   JniUtf(JNIEnv *e, jstring s) : ok(s && e && jni_string_utf8(e, s, &text)) {}
+  ~JniUtf() {
+    volatile char *p = &text[0];
+    for (size_t i = 0; i < text.size(); i++) p[i] = 0;
+  }
   JniUtf(const JniUtf &) = delete;
   JniUtf &operator=(const JniUtf &) = delete;
   const char *get() const { return ok ? text.c_str() : nullptr; }

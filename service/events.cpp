@@ -2,13 +2,25 @@
 
 extern "C" const char *kyr_event_name(int code) {
   switch (code) {
-#define KYR_X_CASE(name, value) \
-  case value:                   \
+#define KYR_X_CASE(name, value, kind) \
+  case value:                         \
     return #name;
     KYR_EVENT_LIST(KYR_X_CASE)
 #undef KYR_X_CASE
     default:
       return nullptr;
+  }
+}
+
+extern "C" kyr_payload_kind kyr_event_payload_kind(int code) {
+  switch (code) {
+#define KYR_X_CASE(name, value, kind) \
+  case value:                         \
+    return kind;
+    KYR_EVENT_LIST(KYR_X_CASE)
+#undef KYR_X_CASE
+    default:
+      return PAYLOAD_NONE;
   }
 }
 

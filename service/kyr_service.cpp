@@ -21,6 +21,7 @@
 #include "platform/kyr_log.h"
 #include "service/interfaces/kyr_fetch.h"
 #include "service/interfaces/directory.h"
+#include "service/interfaces/kyr_iface.h"
 #include "service/kvel.h"
 #include "service/kyr_cache.h"
 #include "service/interfaces/settings.h"
@@ -493,30 +494,60 @@ extern "C" JavaVM *jnienv_to_javavm(JNIEnv *env) {
 
 extern "C" void set_on_worker_closed(void (*function)(void)) { s_onWorkerClosed = function; }
 
-extern "C" void send_event(callback_cookie *cookie, int code, int value1, int value2, jobject obj) {
+namespace {
+
+/* Calls postEventFromNative through cookie (null: the current set-up's).
+ * True when Java was called; false when the event was dropped. */
+bool deliver(callback_cookie *cookie, int code, int value1, int value2, jobject obj) {
   JavaVM *vm;
   {
     std::lock_guard<std::mutex> g(s_envMutex);
     if (!g_service_env || !g_service_env->vm) {
       vm = nullptr;
     } else {
-      if (!cookie || cookie->finalized) return;
+      if (!cookie) cookie = g_service_env->cookie;
+      if (!cookie || cookie->finalized) return false;
       vm = g_service_env->vm;
       cookie->refs++;
     }
   }
   if (!vm) {
     kyr_log_printf(KYR_LOG_ERROR, kTag, "%s: NULL JavaVM\n", "unknown function");
-    return;
+    return false;
   }
   JNIEnv *env = javavm_attach_thread(vm);
+  bool delivered = false;
   if (!env) {
     kyr_log_printf(KYR_LOG_ERROR, kTag, "%s: GetEnv/AttachCurrentThread failed\n", "send_event");
   } else {
     env->CallStaticVoidMethod(cookie->clazz, cookie->post, cookie->ref, (jint)code, (jint)value1, (jint)value2, obj);
+    /* A listener that threw has still been handed the event. */
     jni_check_exception(env, kTag, kPostName);
+    delivered = true;
   }
   cookie_drop(cookie);
+  return delivered;
+}
+
+}  // namespace
+
+extern "C" void send_event(callback_cookie *cookie, int code, int value1, int value2, jobject obj) {
+  if (!cookie) {
+    /* Logged as before when nothing is set up; silently dropped otherwise. */
+    if (!is_set_up()) kyr_log_printf(KYR_LOG_ERROR, kTag, "%s: NULL JavaVM\n", "unknown function");
+    return;
+  }
+  deliver(cookie, code, value1, value2, obj);
+}
+
+extern "C" int kyr_post_keep(int code, int value1, int value2, jobject obj) {
+  return deliver(nullptr, code, value1, value2, obj) ? 1 : 0;
+}
+
+extern "C" int kyr_post(int code, int value1, int value2, jobject obj) {
+  if (kyr_post_keep(code, value1, value2, obj)) return 1;
+  if (kyr_event_payload_kind(code) == PAYLOAD_OWNED && value1 > 0) kyr_payload_free(value1);
+  return 0;
 }
 
 extern "C" int requestTimedCallback(void (*function)(void *), void *argument, const struct timeval *relative) {
@@ -551,9 +582,7 @@ extern "C" void setConnectState(KYR_Connect_State state) {
   if (state == old) return;
   kyr_log_printf(KYR_LOG_INFO, kTag, "connection state %s -> %s", kyr_connect_state_name(old),
                  kyr_connect_state_name(state));
-  callback_cookie *cookie = kyr_cookie_get();
-  send_event(cookie, EVENT_CONNECT_STATE_CHANGED, state, 0, nullptr);
-  kyr_cookie_put(cookie);
+  kyr_post(EVENT_CONNECT_STATE_CHANGED, state, 0, nullptr);
 }
 
 extern "C" void native_close(void) {

@@ -42,6 +42,17 @@ typedef struct svc_context {
  * Any record whose handle is posted must stay valid until this returns. */
 KYR_API void send_event(callback_cookie *cookie, int code, int value1, int value2, jobject obj);
 
+/* Posts one event to Java through the current set-up, on the calling thread
+ * (any thread). value1 is read by the event's payload kind (events.h). 1
+ * when Java's postEventFromNative was called with it; 0 when the event was
+ * dropped (nothing set up, the set-up being released, no JNIEnv), in which
+ * case an owned payload (PAYLOAD_OWNED, value1 > 0) has been freed, since
+ * nobody else can. The one way every interface posts. */
+int kyr_post(int code, int value1, int value2, jobject obj);
+/* The same, but an owned payload nobody received stays the caller's: for one
+ * node carried by several events, freed only when none was received. */
+int kyr_post_keep(int code, int value1, int value2, jobject obj);
+
 /* Runs function(argument) once on the dispatch thread after at least
  * `relative` (null: now). 0, or -1 when the dispatch thread is not running
  * or memory is short (the function is then never called). Any thread. */
@@ -121,6 +132,17 @@ KYR_API JNIEXPORT jstring JNICALL Java_quorvex_kyrconnectservice_KyrConnectServi
     JNIEnv *env, jobject thiz);
 KYR_API JNIEXPORT jint JNICALL Java_quorvex_kyrconnectservice_KyrConnectService_NativeSendSystemInfoToKyr(
     JNIEnv *env, jobject thiz, jstring appVersion, jstring platformVersion, jint addressMode, jstring language);
+/* The fingerprint of the codec the service's connection goes to, as 64
+ * lowercase hex digits into out (CS_FINGERPRINT_SIZE bytes): 0, -18 without
+ * a connection, -4 for a plain TCP one, -10 for bad arguments. */
+int kyr_server_fingerprint(char *out, int size);
+/* Null without a TLS connection (kyr_identity.cpp). */
+KYR_API JNIEXPORT jstring JNICALL Java_quorvex_kyrconnectservice_KyrConnectService_NativeGetServerFingerprint(
+    JNIEnv *env, jobject thiz);
+/* 0; -10 for text other than 64 hex digits (the pin stays). Null or ""
+ * clears the pin. */
+KYR_API JNIEXPORT jint JNICALL Java_quorvex_kyrconnectservice_KyrConnectService_NativeSetPinnedFingerprint(
+    JNIEnv *env, jobject thiz, jstring hex);
 KYR_API JNIEXPORT void JNICALL Java_quorvex_kyrconnectservice_KyrConnectService_NativeFinalize(JNIEnv *env,
                                                                                               jobject thiz);
 KYR_API JNIEXPORT void JNICALL Java_quorvex_kyrconnectservice_KyrConnectService_NativeRelease(JNIEnv *env,

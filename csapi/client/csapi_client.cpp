@@ -268,8 +268,8 @@ int begin_impl(unsigned int instance, ccom_msg_t *msg, int timeout, Waiter *t) {
    * thread's notifications while it carries our answer. */
   if (t_inflight++ == 0) csapi_detail::callback_thread_calling(true);
   int sent = ccom_client_send(conn, msg);
-  msg->data[0] = '\0';
-  msg->len = 0;
+  /* A request may carry a password: none stays behind in the buffer. */
+  ccom_msg_wipe(msg);
 
   pthread_mutex_lock(&s.rspMutex);
   if (--s.senders == 0) pthread_cond_broadcast(&s.idle);
@@ -424,6 +424,20 @@ int csapi_client_get_srvr_info(int instance, csapi_srvr_t *out) {
   return c ? 0 : CSAPI_ERR_BAD_PARAMETER;
 }
 
+int csGetServerFingerprint(int instance, char *out, int size) {
+  if (!valid_instance(instance) || !out || size < CS_FINGERPRINT_SIZE) return leave(CSAPI_ERR_BAD_PARAMETER);
+  ensure_init();
+  Srvr &s = gSrvr[instance];
+  /* The connection is freed only after client is cleared under rspMutex. */
+  pthread_mutex_lock(&s.rspMutex);
+  ccom_client_t *c = s.client.load();
+  int rc = !c || s.ended ? CSAPI_ERR_NO_CONNECT
+                         : ccom_client_get_fingerprint(c, out, (size_t)size) == 0 ? 0 : CSAPI_ERR_NOT_FOUND;
+  pthread_mutex_unlock(&s.rspMutex);
+  if (rc != 0) out[0] = '\0';
+  return leave(rc);
+}
+
 int csapi_client_set_srvr_info(int instance, const csapi_srvr_t *in) {
   if (!valid_instance(instance) || !in) return CSAPI_ERR_BAD_PARAMETER;
   ensure_init();
@@ -525,11 +539,12 @@ int new_csapi_client(char *address) {
   ccom_client_t *c = ccom_client_connect(host, port, ccom_response_handler, useTls);
   if (!c) {
     gConnecting.fetch_sub(1);
+    const bool identity = ccom_client_connect_result() == CCOM_CONNECT_IDENTITY;
     csLog("csapi_client", CS_LOG_ERR, "can't connect to csapi server:%s\n", host);
     pthread_mutex_lock(&gSrvrMutex);
     s.claimed = false;
     pthread_mutex_unlock(&gSrvrMutex);
-    return leave(CSAPI_ERR_BAD_ADDRESS);
+    return leave(identity ? CSAPI_ERR_SERVER_IDENTITY : CSAPI_ERR_BAD_ADDRESS);
   }
   pthread_mutex_lock(&s.rspMutex);
   s.conn = c;

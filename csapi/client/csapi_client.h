@@ -87,7 +87,8 @@ KYR_API int csapi_client_set_state(int instance, int state);
 
 /* Claims a free instance and connects it: "host" or "host:port" (the text
  * is cut at the ':' in place), null for "localhost"; port 4122 by default,
- * TLS unless the port is 4123. The instance number, -12 or -8. */
+ * TLS unless the port is 4123. The instance number, -12, -8, or -32 when the
+ * server is not the pinned one. */
 KYR_API int new_csapi_client(char *address);
 KYR_API int delete_csapi_client(int instance);
 
@@ -152,6 +153,23 @@ KYR_API int csUnpair(int instance, const char *clientId, const char *adminName, 
 KYR_API int csLogEnable(int instance, int flags);
 KYR_API int csClientSet(const CSClientInfo *info, int instance);
 KYR_API int csDisconnect(int instance);
+/* ---- server identity ---- */
+/* 64 hex digits and a NUL. */
+#define CS_FINGERPRINT_SIZE 65
+/* Pins the codec's fingerprint (64 hex digits, either case: the SHA-256 of
+ * its certificate's SubjectPublicKeyInfo) for every following connect; null
+ * or "" clears the pin. With a pin, a connect to a server with another key,
+ * or without TLS, fails with -32 (CSAPI_ERR_SERVER_IDENTITY) before any
+ * request is sent. 0, or -10 for any other text (the pin stays). */
+KYR_API int csSetPinnedFingerprint(const char *hex);
+/* The pin into out (CS_FINGERPRINT_SIZE bytes): 1 when set, 0 when none
+ * (out empty), -10 for bad arguments. */
+KYR_API int csGetPinnedFingerprint(char *out, int size);
+/* The fingerprint of the server the instance is connected to, as 64
+ * lowercase hex digits, into out (CS_FINGERPRINT_SIZE bytes). 0; -10 for bad
+ * arguments; -18 when the instance has no connection; -4 when the
+ * connection is not encrypted. */
+KYR_API int csGetServerFingerprint(int instance, char *out, int size);
 /* Reads the first line of <name><index>.dat (index <= 0) or <name>.dat in
  * the working directory. 0, -1 for null arguments, or errno. */
 KYR_API int csConfigRead(const char *name, int index, char *dest, int size);

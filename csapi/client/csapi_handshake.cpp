@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <cjson/cJSON.h>
+#include <openssl/crypto.h>
 
 #include "csapi/client/csapi_client.h"
 #include "csapi/client/csapi_internal.h"
@@ -40,18 +41,44 @@ void copy_text(char (&dst)[N], const char *src) {
   dst[n] = '\0';
 }
 
+/* Zeroes every string value of a tree before it is freed. */
+void wipe_strings(cJSON *item) {
+  for (; item; item = item->next) {
+    if (item->valuestring) OPENSSL_cleanse(item->valuestring, strlen(item->valuestring));
+    wipe_strings(item->child);
+  }
+}
+
+/* Prints a request that carries secrets into buffers of its own, so that no
+ * growing print buffer leaves a copy behind in freed memory; every buffer is
+ * wiped before it is freed. Malloc'ed text, or null. */
+char *print_secret(cJSON *tree) {
+  for (int size = 1024; size <= (1 << 20); size *= 4) {
+    char *buf = static_cast<char *>(malloc((size_t)size));
+    if (!buf) return nullptr;
+    if (cJSON_PrintPreallocated(tree, buf, size, 0)) return buf;
+    OPENSSL_cleanse(buf, (size_t)size);
+    free(buf);
+  }
+  return nullptr;
+}
+
 /* Builds method's request with fill(params), sends it on instance through
- * msg and returns the call's result; msg then holds the response. */
+ * msg and returns the call's result; msg then holds the response. With
+ * secret set, the request's text is wiped from every buffer it was built in
+ * (the message itself is wiped by the call once sent). */
 template <class Fill>
-int call_method(int instance, const char *method, ccom_msg_t *msg, Fill fill) {
+int call_method(int instance, const char *method, ccom_msg_t *msg, Fill fill, bool secret = false) {
   RpcReq req;
   cJSON *tree = nullptr;
   if (allocRpcReq(&req, &tree, method, 1) != 0) return leave(CSAPI_ERR_OUT_OF_RESOURCES);
   bool ok = fill(req.params);
-  char *text = ok ? buildRpcReqMsg(&req, tree) : nullptr;
+  char *text = !ok ? nullptr : secret ? print_secret(tree) : buildRpcReqMsg(&req, tree);
+  if (secret) wipe_strings(tree);
   cJSON_Delete(tree);
   if (!text) return leave(CSAPI_ERR_OUT_OF_RESOURCES);
   char *copied = ccom_msg_strcpy(msg, text);
+  if (secret) OPENSSL_cleanse(text, strlen(text));
   free(text);
   if (!copied) return leave(CSAPI_ERR_OUT_OF_RESOURCES);
   return csapi_client_call(instance < 0 ? CSAPI_SRVR_MAX : (unsigned)instance, msg, CSAPI_CALL_TIMEOUT);
@@ -206,10 +233,12 @@ int csAuth(int instance, const char *clientId) {
 
   ccom_msg_t *msg = csapi_client_msg_alloc();
   if (!msg) return leave(CSAPI_ERR_OUT_OF_RESOURCES);
-  int b = call_method(instance, "csAuth", msg, [&](cJSON *p) {
-    return add_strings(p, {{"id", clientId}, {"authChallengeResponse", response}});
-  });
+  int b = call_method(
+      instance, "csAuth", msg,
+      [&](cJSON *p) { return add_strings(p, {{"id", clientId}, {"authChallengeResponse", response}}); }, true);
   csapi_client_msg_free(msg);
+  OPENSSL_cleanse(response, sizeof response);
+  OPENSSL_cleanse(info.srvrChallenge, sizeof info.srvrChallenge);
   switch (b) {
     case 0:
       (void)csapi_client_set_state(instance, CLIENT_STATE_READY);
@@ -242,9 +271,10 @@ namespace {
 int pair_call(const char *method, int instance, const char *clientId, const char *adminName, const char *adminPwd) {
   ccom_msg_t *msg = csapi_client_msg_alloc();
   if (!msg) return leave(CSAPI_ERR_OUT_OF_RESOURCES);
-  int r = call_method(instance, method, msg, [&](cJSON *p) {
-    return add_strings(p, {{"id", clientId}, {"adminName", adminName}, {"adminPwd", adminPwd}});
-  });
+  int r = call_method(
+      instance, method, msg,
+      [&](cJSON *p) { return add_strings(p, {{"id", clientId}, {"adminName", adminName}, {"adminPwd", adminPwd}}); },
+      true);
   csapi_client_msg_free(msg);
   return r;
 }

@@ -48,7 +48,8 @@ typedef struct cJSON cJSON;
   X(BUSY, -28, "Busy")                                                \
   X(WRONG_CLIENT_VERSION, -29, "Wrong client version")                \
   X(WRONG_SERVER_VERSION, -30, "Wrong server version")                \
-  X(TOO_MANY_ATTEMPTS, -31, "Too many attempts")
+  X(TOO_MANY_ATTEMPTS, -31, "Too many attempts")                      \
+  X(SERVER_IDENTITY, -32, "Server identity changed")
 
 #define CSAPI_ERR_ENUM(name, value, text) CSAPI_ERR_##name = (value),
 enum { CSAPI_ERR_LIST(CSAPI_ERR_ENUM) };

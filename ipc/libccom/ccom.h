@@ -13,6 +13,7 @@
 
 #include <pthread.h>
 #include <stdarg.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #include "platform/kyr_api.h"
@@ -72,6 +73,9 @@ KYR_API char *ccom_msg_memcpy(ccom_msg_t *msg, const void *bytes, uint32_t count
 KYR_API char *ccom_msg_append(ccom_msg_t *msg, const void *bytes, uint32_t count);
 /* Formats at data + len; the new len, -1 for a null message or failed
  * growth, 0 for a null format. */
+/* Overwrites the bytes in use (len) with zeros and empties the message, so
+ * that text once sent (a password) does not stay in a pooled buffer. */
+KYR_API void ccom_msg_wipe(ccom_msg_t *msg);
 KYR_API int ccom_msg_sprintf(ccom_msg_t *msg, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
 KYR_API int ccom_msg_queue_init(ccom_msg_queue_t *queue);
@@ -158,8 +162,9 @@ typedef struct ccom_client_t ccom_client_t;
  * reader. Called once more with null when the reader ends. */
 typedef int (*ccom_msg_handler_fn)(ccom_client_t *client);
 
-/* Connects (TCP keep-alive, TLS 1.0 unless to 127.0.0.1, or the flag is 0,
- * or "csapidisablessl.dat" exists) and starts the reader. Null on failure. */
+/* Connects (TCP keep-alive, TLS 1.0 to 1.3 unless to 127.0.0.1, or the flag
+ * is 0, or "csapidisablessl.dat" exists) and starts the reader. Null on
+ * failure; ccom_client_connect_result tells an identity failure apart. */
 KYR_API ccom_client_t *ccom_client_connect(const char *host, int port, ccom_msg_handler_fn handler, int use_tls);
 /* 0, or -1. Any thread. */
 KYR_API int ccom_client_send(ccom_client_t *client, ccom_msg_t *msg);
@@ -174,6 +179,34 @@ KYR_API int ccom_client_disconnect(ccom_client_t *client);
 KYR_API int ccom_client_free(ccom_client_t *client);
 /* Closes fd when > 0 and returns 0; otherwise -1. */
 KYR_API int close_socket(int fd);
+
+/* ---- Server identity -------------------------------------------------- */
+
+/* A server's fingerprint is the SHA-256 of its certificate's
+ * SubjectPublicKeyInfo: 32 bytes, written as 64 lowercase hex digits. */
+#define CCOM_FINGERPRINT_BYTES 32
+#define CCOM_FINGERPRINT_SIZE 65 /* hex digits and the NUL */
+
+/* Why the calling thread's last ccom_client_connect gave what it gave. */
+enum {
+  CCOM_CONNECT_OK = 0,        /* connected */
+  CCOM_CONNECT_FAILED = -1,   /* lookup, socket, connect or handshake failure */
+  CCOM_CONNECT_IDENTITY = -2  /* the server is not the pinned one (or not encrypted) */
+};
+KYR_API int ccom_client_connect_result(void);
+
+/* Pins the fingerprint (64 hex digits, either case) every following connect
+ * must present: another key, or a connection without TLS, fails right after
+ * the handshake, before the owner can send anything. Null or "" clears the
+ * pin. 0, or -1 for any other text (the pin stays as it was). Any thread. */
+KYR_API int ccom_tls_set_pin(const char *hex);
+/* The pin as lowercase hex into out (CCOM_FINGERPRINT_SIZE bytes): 1 when a
+ * pin is set, 0 when none is (out empty), -1 for bad arguments. */
+KYR_API int ccom_tls_get_pin(char *out, size_t size);
+/* The connected server's fingerprint into out (CCOM_FINGERPRINT_SIZE bytes
+ * or more). 0, or -1 for a plain TCP connection or bad arguments (out is
+ * then empty when it can hold a byte). */
+KYR_API int ccom_client_get_fingerprint(ccom_client_t *client, char *out, size_t size);
 
 /* TLS library set-up, once per process. */
 KYR_API void help_crypto_init(void);

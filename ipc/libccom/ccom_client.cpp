@@ -1,6 +1,6 @@
-/* The socket client: one TCP connection with keep-alive, wrapped in TLS 1.0
- * unless switched off, and a reader thread that hands incoming data to the
- * owner's handler.
+/* The socket client: one TCP connection with keep-alive, wrapped in TLS
+ * (policy in ccom_tls.cpp) unless switched off, and a reader thread that
+ * hands incoming data to the owner's handler.
  *
  * Descriptor ownership: the number in `fd` stays open until the reader has
  * ended and no sender can be inside a write (closers hold write_lock); a
@@ -132,28 +132,8 @@ void *client_reader(void *arg) {
   return nullptr;
 }
 
-/* TLS 1.0 only, for this connection's context alone: the server speaks
- * nothing newer. Security level 0 admits TLS 1.0's signature algorithms. */
-[[nodiscard]] SSL_CTX *new_tls_context() {
-  SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
-  if (!ctx) return nullptr;
-  SSL_CTX_set_security_level(ctx, 0);
-  if (SSL_CTX_set_min_proto_version(ctx, TLS1_VERSION) != 1 || SSL_CTX_set_max_proto_version(ctx, TLS1_VERSION) != 1) {
-    SSL_CTX_free(ctx);
-    return nullptr;
-  }
-  SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
-  /* Fewer reads per message; the reader drains SSL_pending before waiting
-   * on the socket again. */
-  SSL_CTX_set_read_ahead(ctx, 1);
-  /* A peer that closes without close_notify ends the connection like a
-   * plain close. */
-  SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
-  return ctx;
-}
-
 /* Runs the client handshake on the non-blocking socket within the bound. */
-[[nodiscard]] bool tls_handshake(ccom_client_t *c) {
+[[nodiscard]] bool tls_handshake(ccom_client_t *c, const char *host, int port) {
   int64_t deadline = now_ms() + ccom_handshake_timeout_ms;
   for (;;) {
     ERR_clear_error();
@@ -166,6 +146,7 @@ void *client_reader(void *arg) {
       if (poll(&p, 1, (int)left) >= 0 || errno == EINTR) continue;
     }
     csLog(kName, CS_LOG_ERR, "SSL_connect handshake failed\n");
+    ccom_tls_log_handshake_failure(host, port);
     return false;
   }
 }
@@ -249,6 +230,7 @@ extern "C" KYR_API int close_socket(int fd) {
 
 extern "C" KYR_API ccom_client_t *ccom_client_connect(const char *host, int port, ccom_msg_handler_fn handler,
                                                       int use_tls) {
+  ccom_tls_connect_begin();
   if (!host) {
     csLog(kName, CS_LOG_ERR, "couldn't lookup host: %s\n", "(null)");
     return nullptr;
@@ -348,7 +330,7 @@ extern "C" KYR_API ccom_client_t *ccom_client_connect(const char *host, int port
   } else if (c->use_tls) {
     csLog(kName, CS_LOG_DEBUG, "SSL enabled\n");
     OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
-    c->tls_ctx = new_tls_context();
+    c->tls_ctx = ccom_tls_client_context();
     if (!c->tls_ctx) {
       csLog(kName, CS_LOG_ERR, "couldn't initialize SSL context\n");
       abandon(c);
@@ -372,11 +354,16 @@ extern "C" KYR_API ccom_client_t *ccom_client_connect(const char *host, int port
     }
     SSL_set_bio(c->tls, bio, bio);
     set_nonblocking(fd, true);
-    if (!tls_handshake(c)) {
+    if (!tls_handshake(c, host, port)) {
       abandon(c);
       return nullptr;
     }
     csLog(kName, CS_LOG_DEBUG, "SSL encryption complete\n");
+  }
+  /* Before the reader starts and before the owner can send anything. */
+  if (c->use_tls ? ccom_tls_after_handshake(c, host, port) != 0 : !ccom_tls_plain_allowed(host, port)) {
+    abandon(c);
+    return nullptr;
   }
 
   snprintf(c->host, sizeof c->host, "%s", host);
@@ -388,6 +375,7 @@ extern "C" KYR_API ccom_client_t *ccom_client_connect(const char *host, int port
   }
   c->reader_started = true;
   help_crypto_init();
+  ccom_tls_connect_done();
   return c;
 }
 

@@ -108,6 +108,7 @@ struct ccom_client_t {
   bool write_lock_ready;
   bool tls_lock_ready;
   bool fd_lock_ready;
+  char peer_fp[CCOM_FINGERPRINT_SIZE]; /* the server's fingerprint; empty without TLS */
 };
 
 /* A fatal error on the client's connection: shut it down (waking the reader
@@ -123,6 +124,30 @@ extern int ccom_handshake_timeout_ms;
 extern pthread_mutex_t *lock_cs;
 extern long *lock_count;
 extern pthread_mutex_t gCryptoMutex;
+
+/* ---- TLS policy (ccom_tls.cpp) ------------------------------------------ */
+
+typedef struct ssl_cipher_st SSL_CIPHER;
+typedef struct x509_st X509;
+
+/* A client context with the allowed versions and suites. Null on failure. */
+SSL_CTX *ccom_tls_client_context(void);
+/* Whether a cipher suite may be used at all. */
+bool ccom_tls_suite_allowed(const SSL_CIPHER *suite);
+/* Logs why a handshake failed, from the TLS error queue. */
+void ccom_tls_log_handshake_failure(const char *host, int port);
+/* The fingerprint of cert into out (CCOM_FINGERPRINT_SIZE bytes); 0, or -1
+ * (out empty). */
+int ccom_tls_fingerprint_of(X509 *cert, char *out);
+/* Right after the handshake: logs the version and suite, keeps the
+ * server's fingerprint, and checks it against the pin. 0, or -1 when the
+ * server is not the pinned one. */
+int ccom_tls_after_handshake(ccom_client_t *client, const char *host, int port);
+/* For a connection without TLS: 1 when allowed, 0 when a pin forbids it. */
+int ccom_tls_plain_allowed(const char *host, int port);
+/* Bracket a connect for ccom_client_connect_result. */
+void ccom_tls_connect_begin(void);
+void ccom_tls_connect_done(void);
 
 /* A socket BIO that writes with MSG_NOSIGNAL, so a peer that went away never
  * raises SIGPIPE in the host process. */

@@ -133,7 +133,13 @@ extern "C" KYR_API char *debug_string(ccom_msg_t *msg) {
       char *end = cursor + m.rm_eo;
       char *q1 = strchr(end, '"');
       char *q2 = q1 ? closing_quote(q1) : nullptr;
-      if (q2 && q2 > q1 + 1) memmove(q1 + 1, q2, strlen(q2) + 1);
+      if (q2 && q2 > q1 + 1) {
+        size_t tail = strlen(q2) + 1, gone = (size_t)(q2 - (q1 + 1));
+        memmove(q1 + 1, q2, tail);
+        /* The moved tail leaves its old last bytes behind; when the tail
+         * is shorter than the value, they are the value's. */
+        memset(q1 + 1 + tail, 0, gone);
+      }
       cursor = end;
     }
   }

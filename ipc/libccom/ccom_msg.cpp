@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <openssl/crypto.h>
+
 #include "ipc/libccom/ccom_internal.h"
 
 ccom_msg_queue_t client_msg_queue;
@@ -127,6 +129,14 @@ extern "C" KYR_API int ccom_msg_sprintf(ccom_msg_t *msg, const char *fmt, ...) {
         ccom_msg_grow(msg, msg->size + (uint32_t)n + 10) != 0)
       return -1;
   }
+}
+
+extern "C" KYR_API void ccom_msg_wipe(ccom_msg_t *msg) {
+  if (!msg || !msg->data) return;
+  size_t n = msg->len;
+  if (n > (size_t)msg->size + CCOM_MSG_MARGIN) n = (size_t)msg->size + CCOM_MSG_MARGIN;
+  OPENSSL_cleanse(msg->data, n);
+  msg->len = 0;
 }
 
 extern "C" KYR_API int ccom_msg_queue_init(ccom_msg_queue_t *queue) {
@@ -273,5 +283,7 @@ extern "C" KYR_API int ccom_gen_challenge_rsp(const char *identity, const char *
     out[2 * i + 1] = hex[digest[i] & 15];
   }
   out[2 * SHA_DIGEST_LENGTH] = '\0';
+  OPENSSL_cleanse(text, sizeof text);
+  OPENSSL_cleanse(digest, sizeof digest);
   return 0;
 }

@@ -11,7 +11,6 @@
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
-#include "service/interfaces/iface_post.h"
 #include "service/interfaces/settings.h"
 
 
@@ -174,40 +173,41 @@ extern "C" int kyr_cal_release(int64_t head) { return kyr_list_release(head, kTa
 
 namespace {
 
-/* Posts code with a one-node copy of rec as value1 (Java owns it then), or
- * nothing when there is no record, nobody to receive it, or no memory. */
-void post_node(uintptr_t cookie, int code, const void *rec, size_t size, unsigned int flags) {
-  if (!rec || !cookie) return;
+/* Posts code with a one-node copy of rec as value1 (Java owns it then;
+ * kyr_post frees one nobody received), or nothing when there is no record
+ * or no memory. */
+void post_node(int code, const void *rec, size_t size, unsigned int flags) {
+  if (!rec) return;
   int64_t h = node_of(rec, size);
   if (h <= 0) return;
-  send_event(reinterpret_cast<callback_cookie *>(cookie), code, static_cast<int>(h), static_cast<int>(flags), nullptr);
+  kyr_post(code, static_cast<int>(h), static_cast<int>(flags), nullptr);
 }
 
 }  // namespace
 
-extern "C" void on_cal_changed(const CSCal *record, unsigned int flags, uintptr_t userDefined) {
+extern "C" void on_cal_changed(const CSCal *record, unsigned int flags, uintptr_t) {
   if (!record) return;
   /* The record is Java's to read only while the event is delivered. */
   int32_t h = kyr_handle_register(const_cast<CSCal *>(record), sizeof *record, KYR_HANDLE_RECORD);
   if (h < 0) return;
-  send_event(reinterpret_cast<callback_cookie *>(userDefined), EVENT_CAL_CHANGED, h, static_cast<int>(flags), nullptr);
+  kyr_post(EVENT_CAL_CHANGED, h, static_cast<int>(flags), nullptr);
   kyr_handle_release(h, KYR_HANDLE_RECORD, kTag);
 }
 
-extern "C" void on_cal_server_changed(const CSCalSrvr *record, unsigned int flags, uintptr_t userDefined) {
+extern "C" void on_cal_server_changed(const CSCalSrvr *record, unsigned int flags, uintptr_t) {
   if (!record) return;
   int64_t updates = GetCalendarSettingsUpdates(record, flags);
-  kyr_post_settings_list(kyr_post_to_java, reinterpret_cast<void *>(userDefined), EVENT_CAL_SETTINGS_CHANGED, updates);
-  post_node(userDefined, EVENT_CAL_SERVER_CHANGED, record, sizeof *record, flags);
+  kyr_post(EVENT_CAL_SETTINGS_CHANGED, static_cast<int32_t>(updates), 0, nullptr);
+  post_node(EVENT_CAL_SERVER_CHANGED, record, sizeof *record, flags);
 }
 
-#define KYR_CAL_MEETING_CALLBACKS(X)            \
-  X(on_cal_meeting_added, EVENT_CAL_MEETING_ADDED) \
+#define KYR_CAL_MEETING_CALLBACKS(X)                   \
+  X(on_cal_meeting_added, EVENT_CAL_MEETING_ADDED)     \
   X(on_cal_meeting_removed, EVENT_CAL_MEETING_REMOVED) \
   X(on_cal_meeting_changed, EVENT_CAL_MEETING_CHANGED)
-#define KYR_CAL_MEETING_CALLBACK(fn, code)                                            \
-  extern "C" void fn(const CSCalMeeting *record, unsigned int flags, uintptr_t userDefined) { \
-    post_node(userDefined, code, record, sizeof(CSCalMeeting), flags);                 \
+#define KYR_CAL_MEETING_CALLBACK(fn, code)                                        \
+  extern "C" void fn(const CSCalMeeting *record, unsigned int flags, uintptr_t) { \
+    post_node(code, record, sizeof(CSCalMeeting), flags);                         \
   }
 KYR_CAL_MEETING_CALLBACKS(KYR_CAL_MEETING_CALLBACK)
 #undef KYR_CAL_MEETING_CALLBACK

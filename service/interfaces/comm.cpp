@@ -8,7 +8,9 @@
 #include <sys/time.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
+#include <new>
 
 #include "csapi/client/cs_ops.h"
 #include "csapi/client/csapi_rpc.h"
@@ -59,20 +61,17 @@ const char *const kAuthStateNames[] = {"None", "NeedsAuthenticating", "Authentic
 
 /* ---- events ---- */
 
+/* Every event goes to Java through kyr_post, or to a test's sink. */
 void post(callback_cookie *cookie, int code, int value1, int value2) {
   comm_event_sink sink = s_sink.load();
   if (sink)
     sink(cookie, code, value1, value2, nullptr);
   else
-    send_event(cookie, code, value1, value2, nullptr);
+    kyr_post(code, value1, value2, nullptr);
 }
 
 /* From a Java thread or the dispatch thread, which hold no cookie. */
-void post_from_caller(int code, int value1, int value2) {
-  callback_cookie *cookie = kyr_cookie_get();
-  post(cookie, code, value1, value2);
-  kyr_cookie_put(cookie);
-}
+void post_from_caller(int code, int value1, int value2) { post(nullptr, code, value1, value2); }
 
 void post_dial_error(int rc) {
   if (rc == -8) post_from_caller(EVENT_ERROR, ERROR_REASON_DIAL_BAD_ADDRESS, -1);
@@ -191,12 +190,6 @@ void post_settings(callback_cookie *cookie, int64_t (*convert)(const T *, unsign
     list = convert(record, flags);
   else
     kyr_log_printf(KYR_LOG_ERROR, kTag, "%s is not linked in; settings event without a list\n", name);
-  if (!cookie && !s_sink.load()) {
-    /* Nobody can receive the list (the service is not set up): free it
-     * rather than lose it. */
-    if (list > 0) kyr_list_release(list, kTag);
-    list = 0;
-  }
   post(cookie, EVENT_COMM_SETTINGS_CHANGED, list > 0 ? static_cast<int>(list) : 0, 0);
 }
 
@@ -388,33 +381,112 @@ extern "C" int comm_authenticate_call(int conf, int term, const char *password) 
 
 /* ---- lists ---- */
 
+namespace {
+
+/* Records of one kind read at once: begin every read, end them all. Each
+ * read's result is logged later, where the old one-by-one walk logged it. */
+template <typename Rec>
+struct batch {
+  std::unique_ptr<Rec[]> rec;
+  std::unique_ptr<int[]> rc;
+  unsigned int n = 0;
+
+  template <typename Begin>
+  bool read(unsigned int count, Begin begin) {
+    n = count;
+    rec.reset(new (std::nothrow) Rec[count ? count : 1]());
+    rc.reset(new (std::nothrow) int[count ? count : 1]());
+    std::unique_ptr<cs_op_ticket[]> t(new (std::nothrow) cs_op_ticket[count ? count : 1]);
+    if (!rec || !rc || !t) return false;
+    for (unsigned int i = 0; i < n; i++) (void)begin(&t[i], &rec[i], i);
+    for (unsigned int i = 0; i < n; i++) rc[i] = cs_op_end(&t[i]);
+    return true;
+  }
+};
+
+/* The conferences 0..n-1 of comm at once. */
+bool read_confs(const CSComm &comm, unsigned int n, batch<CSConf> *b) {
+  return b->read(n, [&comm](cs_op_ticket *t, CSConf *c, unsigned int i) { return csConfGetBegin(t, c, &comm, i); });
+}
+
+/* The conference count and the pending count at once (both need only comm). */
+void read_counts(const CSComm &comm, int *confs, int *pending) {
+  cs_op_ticket t[2];
+  (void)csCommConfCountBegin(&t[0], &comm);
+  (void)csCommPendingTermCountBegin(&t[1], &comm);
+  *confs = cs_op_end(&t[0]);
+  *pending = cs_op_end(&t[1]);
+}
+
+/* The first failed conference read, logged, with its code left as the last
+ * error; -1 when every read succeeded. */
+int first_failed_conf(const batch<CSConf> &b) {
+  for (unsigned int i = 0; i < b.n; i++)
+    if (logged("csConfGet", b.rc[i]) < 0) {
+      csapi_err_set(b.rc[i]);
+      return static_cast<int>(i);
+    }
+  return -1;
+}
+
+/* The subsystem, both counts and every conference, the first step of the
+ * call lists; false (logged, the failing code left as the last error) when
+ * one of them could not be read. */
+bool read_conferences(CSComm *comm, int *pending, batch<CSConf> *cb) {
+  if (fetch_comm(comm) < 0) return false;
+  int confs;
+  read_counts(*comm, &confs, pending);
+  if (logged("csCommConfCount", confs) < 0) {
+    csapi_err_set(confs);
+    return false;
+  }
+  return read_confs(*comm, bounded(confs), cb) && first_failed_conf(*cb) < 0;
+}
+
+}  // namespace
+
+/* Read in steps, each step's records at once: comm; both counts; every
+ * conference (a check); every conference again (for the list); each
+ * conference's terminals; the pending terminals. Results, logs and the last
+ * error follow the old one-by-one order. */
 extern "C" int64_t comm_get_current_calls(void) {
   CSComm comm;
-  if (fetch_comm(&comm) < 0) return 0;
-  int confs = logged("csCommConfCount", csCommConfCount(&comm));
-  if (confs < 0) return 0;
-  CSConf c;
-  for (unsigned int i = 0; i < bounded(confs); i++) {
-    memset(&c, 0, sizeof c);
-    if (logged("csConfGet", csConfGet(&c, &comm, i)) < 0) return 0;
-  }
+  int pending;
+  batch<CSConf> cb;
+  if (!read_conferences(&comm, &pending, &cb)) return 0;
+  /* Each conference is read again for its terminals, as it always was: a
+   * conference that cannot be read the second time ends the list. */
+  batch<CSConf> again;
+  if (!read_confs(comm, cb.n, &again)) return 0;
   kyr_list list = KYR_LIST_INIT;
-  CSTerm t;
-  for (unsigned int i = 0; i < bounded(confs); i++) {
-    memset(&c, 0, sizeof c);
-    if (logged("csConfGet", csConfGet(&c, &comm, i)) < 0) return give_up(&list);
-    for (unsigned int j = 0; j < bounded(c.numTerms); j++) {
-      memset(&t, 0, sizeof t);
-      if (logged("csTermGet", csTermGet(&t, &c, j)) < 0) continue;
-      if (!append_call(&list, &t, static_cast<int>(i))) return give_up(&list);
+  for (unsigned int i = 0; i < again.n; i++) {
+    if (logged("csConfGet", again.rc[i]) < 0) {
+      csapi_err_set(again.rc[i]);
+      return give_up(&list);
+    }
+    const CSConf &c = again.rec[i];
+    batch<CSTerm> tb;
+    if (!tb.read(bounded(c.numTerms), [&c](cs_op_ticket *t, CSTerm *term, unsigned int j) {
+          return csTermGetBegin(t, term, &c, j);
+        }))
+      return give_up(&list);
+    for (unsigned int j = 0; j < tb.n; j++) {
+      if (logged("csTermGet", tb.rc[j]) < 0) continue;
+      if (!append_call(&list, &tb.rec[j], static_cast<int>(i))) return give_up(&list);
     }
   }
-  int pending = logged("csCommPendingTermCount", csCommPendingTermCount(&comm));
-  for (unsigned int i = 0; i < bounded(pending); i++) {
-    memset(&t, 0, sizeof t);
-    if (logged("csTermPendingGet", csTermPendingGet(&t, &comm, i)) < 0) continue;
-    if (!append_call(&list, &t, -1)) return give_up(&list);
+  int last_rc = logged("csCommPendingTermCount", pending);
+  batch<CSTerm> pb;
+  if (!pb.read(bounded(pending), [&comm](cs_op_ticket *t, CSTerm *term, unsigned int i) {
+        return csTermPendingGetBegin(t, term, &comm, i);
+      }))
+    return give_up(&list);
+  for (unsigned int i = 0; i < pb.n; i++) {
+    last_rc = pb.rc[i];
+    if (logged("csTermPendingGet", pb.rc[i]) < 0) continue;
+    if (!append_call(&list, &pb.rec[i], -1)) return give_up(&list);
   }
+  csapi_err_set(last_rc);
   return kyr_list_take(&list);
 }
 
@@ -445,14 +517,13 @@ extern "C" int64_t comm_get_current_conferences(void) {
   CSComm comm;
   if (fetch_comm(&comm) < 0) return 0;
   int confs = logged("csCommConfCount", csCommConfCount(&comm));
+  batch<CSConf> cb;
+  if (!read_confs(comm, bounded(confs), &cb) || first_failed_conf(cb) >= 0) return 0;
   kyr_list list = KYR_LIST_INIT;
-  CSConf c;
-  for (unsigned int i = 0; i < bounded(confs); i++) {
-    memset(&c, 0, sizeof c);
-    if (logged("csConfGet", csConfGet(&c, &comm, i)) < 0) return give_up(&list);
+  for (unsigned int i = 0; i < cb.n; i++) {
     auto *node = static_cast<KyrConferenceStruct *>(kyr_list_append(&list, sizeof(KyrConferenceStruct), kTag));
     if (!node) return give_up(&list);
-    kyr_copy_KyrConferenceStruct(node, &c);
+    kyr_copy_KyrConferenceStruct(node, &cb.rec[i]);
     node->index = static_cast<int32_t>(i);
   }
   return kyr_list_take(&list);
@@ -491,18 +562,13 @@ extern "C" int comm_release_list(int64_t head) { return kyr_list_release(head, k
 
 extern "C" int comm_get_number_current_calls(void) {
   CSComm comm;
-  if (fetch_comm(&comm) < 0) return 0;
-  int confs = logged("csCommConfCount", csCommConfCount(&comm));
-  if (confs < 0) return 0;
+  int pending;
+  batch<CSConf> cb;
+  if (!read_conferences(&comm, &pending, &cb)) return 0;
   long long total = 0;
-  CSConf c;
-  for (unsigned int i = 0; i < bounded(confs); i++) {
-    memset(&c, 0, sizeof c);
-    if (logged("csConfGet", csConfGet(&c, &comm, i)) < 0) return 0;
-    total += bounded(c.numTerms);
-  }
-  int pending = logged("csCommPendingTermCount", csCommPendingTermCount(&comm));
-  if (pending < 0) return 0;
+  for (unsigned int i = 0; i < cb.n; i++) total += bounded(cb.rec[i].numTerms);
+  csapi_err_set(pending);
+  if (logged("csCommPendingTermCount", pending) < 0) return 0;
   return static_cast<int>(total + bounded(pending));
 }
 

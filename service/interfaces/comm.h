@@ -124,7 +124,7 @@ int32_t comm_conference_entry_handle(void);
 int32_t comm_system_handle(void);
 /* Resets the module state (call state back to Dialing, snapshots zeroed). */
 void comm_debug_reset(void);
-/* Every event the module posts goes through sink (null: send_event). */
+/* Every event the module posts goes through sink (null: kyr_post). */
 typedef void (*comm_event_sink)(callback_cookie *cookie, int code, int value1, int value2, jobject obj);
 void comm_debug_set_event_sink(comm_event_sink sink);
 /* The function the module hands to requestTimedCallback. */

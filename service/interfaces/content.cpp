@@ -12,7 +12,6 @@
 #include "service/interfaces/kyr_handlers.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
-#include "service/interfaces/iface_post.h"
 #include "service/interfaces/settings.h"
 
 
@@ -236,11 +235,7 @@ extern "C" int kyr_cam_select(int id, int op) {
   unsigned int bit = (op >= KYR_CAM_CONTENT_OFF) ? 0x2u : 0x1u;
   unsigned int sel = (op & 1) ? (cam.selected | bit) : (cam.selected & ~bit);
   rc = csCameraSelect(&cam, sel);
-  if (rc == -21) {
-    callback_cookie *cookie = kyr_cookie_get();
-    send_event(cookie, EVENT_ERROR, ERROR_REASON_CAMERA_UNSUPPORTED_RESOLUTION, -1, nullptr);
-    kyr_cookie_put(cookie);
-  }
+  if (rc == -21) kyr_post(EVENT_ERROR, ERROR_REASON_CAMERA_UNSUPPORTED_RESOLUTION, -1, nullptr);
   return rc;
 }
 
@@ -303,11 +298,10 @@ extern "C" int kyr_cam_preset_store(int near, int instance) {
 
 /* ---- notifications ---- */
 
-extern "C" void on_camera_sub_system_changed(const CSCamSubsys *record, unsigned int flags, uintptr_t userDefined) {
+extern "C" void on_camera_sub_system_changed(const CSCamSubsys *record, unsigned int flags, uintptr_t) {
   if (!record) return;
   int64_t updates = GetContentSettingsUpdates(record, flags);
-  kyr_post_settings_list(kyr_post_to_java, reinterpret_cast<void *>(userDefined), EVENT_CONTENT_SETTINGS_CHANGED,
-                         updates);
+  kyr_post(EVENT_CONTENT_SETTINGS_CHANGED, static_cast<int32_t>(updates), 0, nullptr);
 }
 
 /* X(callback, record kind, event, value1, value2): each posts one event. */
@@ -321,11 +315,10 @@ extern "C" void on_camera_sub_system_changed(const CSCamSubsys *record, unsigned
   X(on_preset_changed, Preset, EVENT_CAMERA_PRESET_CHANGED, record->isNearPreset, record->instance)   \
   X(on_preset_selected, Preset, EVENT_CAMERA_PRESET_SELECTED, record->isNearPreset, record->instance)
 #define KYR_CAMERA_CALLBACK(fn, Kind, code, v1, v2)                                                 \
-  extern "C" void fn(const CS##Kind *record, unsigned int flags, uintptr_t userDefined) {           \
+  extern "C" void fn(const CS##Kind *record, unsigned int flags, uintptr_t) {                       \
     (void)flags;                                                                                    \
     if (!record) return;                                                                            \
-    send_event(reinterpret_cast<callback_cookie *>(userDefined), code, static_cast<int>(v1),        \
-               static_cast<int>(v2), nullptr);                                                      \
+    kyr_post(code, static_cast<int>(v1), static_cast<int>(v2), nullptr);                            \
   }
 KYR_CAMERA_CALLBACKS(KYR_CAMERA_CALLBACK)
 #undef KYR_CAMERA_CALLBACK

@@ -50,26 +50,33 @@ DirState &state() {
 std::mutex s_sinkMu;
 DirectoryEventSink s_sink = nullptr;
 
-/* Posts through the cookie a callback was registered with, or (null: from
- * a Java thread) the current set-up's. */
-void post_via(callback_cookie *cookie, int code, int value1, int value2, jobject obj) {
-  DirectoryEventSink sink;
-  {
-    std::lock_guard<std::mutex> g(s_sinkMu);
-    sink = s_sink;
-  }
-  if (sink) return sink(code, value1, value2, obj);
-  if (cookie) return send_event(cookie, code, value1, value2, obj);
-  cookie = kyr_cookie_get();
-  send_event(cookie, code, value1, value2, obj);
-  kyr_cookie_put(cookie);
+DirectoryEventSink current_sink() {
+  std::lock_guard<std::mutex> g(s_sinkMu);
+  return s_sink;
 }
 
-void post(int code, int value1, int value2, jobject obj) { post_via(nullptr, code, value1, value2, obj); }
+/* Every event goes to Java through kyr_post, or to a test's sink (which
+ * then owns what it was handed). 1 when received. */
+int post(int code, int value1, int value2, jobject obj) {
+  if (DirectoryEventSink sink = current_sink()) {
+    sink(code, value1, value2, obj);
+    return 1;
+  }
+  return kyr_post(code, value1, value2, obj);
+}
+
+/* For the node several server events share: the caller frees it when none
+ * was received. */
+int post_keep(int code, int value1) {
+  if (DirectoryEventSink sink = current_sink()) {
+    sink(code, value1, 0, nullptr);
+    return 1;
+  }
+  return kyr_post_keep(code, value1, 0, nullptr);
+}
 
 void post_error(int reason) { post(EVENT_ERROR, reason, -1, nullptr); }
 
-callback_cookie *cookie_of(uintptr_t userDefined) { return reinterpret_cast<callback_cookie *>(userDefined); }
 
 int instance() { return kyr_server_instance(); }
 
@@ -541,7 +548,7 @@ extern "C" void DirectoryDebugSetEventSink(DirectoryEventSink sink) {
 
 /* ---- notification callbacks (worker thread) ---- */
 
-extern "C" void on_dir_changed(const CSDir *record, unsigned int flags, uintptr_t userDefined) {
+extern "C" void on_dir_changed(const CSDir *record, unsigned int flags, uintptr_t) {
   if (!record) return;
   CSDir dir;
   kyr_cache_dir_load(&dir);
@@ -554,15 +561,13 @@ extern "C" void on_dir_changed(const CSDir *record, unsigned int flags, uintptr_
   getKnownDirectoryServers(); /* on success the cache holds the codec's fresh record */
   kyr_cache_dir_load(&dir);
   int32_t system = publish_system(dir);
-  callback_cookie *cookie = cookie_of(userDefined);
-  post_via(cookie, EVENT_DIR_SYSTEM_CHANGED, system > 0 ? system : 0, 0, nullptr);
+  post(EVENT_DIR_SYSTEM_CHANGED, system > 0 ? system : 0, 0, nullptr);
   int64_t settings = GetDirectorySettingsUpdates(record, flags);
-  post_via(cookie, EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
+  post(EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
 }
 
-extern "C" void on_dir_server_changed(const CSDirSrvr *record, unsigned int flags, uintptr_t userDefined) {
+extern "C" void on_dir_server_changed(const CSDirSrvr *record, unsigned int flags, uintptr_t) {
   if (!record) return;
-  callback_cookie *cookie = cookie_of(userDefined);
   /* 1: the cached slot takes the new record; the old one is kept for the
    * comparisons. */
   CSDirSrvr old;
@@ -582,8 +587,7 @@ extern "C" void on_dir_server_changed(const CSDirSrvr *record, unsigned int flag
   bool carried = false;
   auto post_node = [&](int code) {
     if (node <= 0) return;
-    post_via(cookie, code, node, 0, nullptr);
-    carried = true;
+    if (post_keep(code, node)) carried = true;
   };
   /* 3: switched off; came online, or went from online to nothing. */
   if ((flags & (CSDIR_SRVR_ENABLED_FIELD | CSDIR_SRVR_STATUS_FIELD)) && cached) {
@@ -599,14 +603,14 @@ extern "C" void on_dir_server_changed(const CSDirSrvr *record, unsigned int flag
   /* 5: the settings that changed. */
   int64_t settings =
       GetDirectoryServerSettingsUpdates(record, cached ? &old : nullptr, flags);
-  post_via(cookie, EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
+  post(EVENT_DIR_SETTINGS_CHANGED, settings > 0 ? static_cast<int>(settings) : 0, 0, nullptr);
 }
 
 namespace {
 
 /* An entry event for a known, enabled, online server: the server named by
  * the entry id's part before the first colon. */
-void entry_event(const CSDirEnt *record, int code, uintptr_t userDefined) {
+void entry_event(const CSDirEnt *record, int code) {
   if (!record) return;
   char serverId[sizeof record->id];
   kyr_copy_text(serverId, sizeof serverId, record->id);
@@ -620,19 +624,19 @@ void entry_event(const CSDirEnt *record, int code, uintptr_t userDefined) {
   if (h < 0) return;
   KYR_COPY_ARRAY_CHAR(rec->serverId, server.id);
   KYR_COPY_ARRAY_CHAR(rec->entryId, record->id);
-  post_via(cookie_of(userDefined), code, h, 0, nullptr);
+  post(code, h, 0, nullptr);
 }
 
 }  // namespace
 
-extern "C" void on_dir_entry_added(const CSDirEnt *record, unsigned int, uintptr_t userDefined) {
-  entry_event(record, EVENT_DIR_ENTRY_ADDED, userDefined);
+extern "C" void on_dir_entry_added(const CSDirEnt *record, unsigned int, uintptr_t) {
+  entry_event(record, EVENT_DIR_ENTRY_ADDED);
 }
-extern "C" void on_dir_entry_removed(const CSDirEnt *record, unsigned int, uintptr_t userDefined) {
-  entry_event(record, EVENT_DIR_ENTRY_REMOVED, userDefined);
+extern "C" void on_dir_entry_removed(const CSDirEnt *record, unsigned int, uintptr_t) {
+  entry_event(record, EVENT_DIR_ENTRY_REMOVED);
 }
-extern "C" void on_dir_entry_changed(const CSDirEnt *record, unsigned int, uintptr_t userDefined) {
-  entry_event(record, EVENT_DIR_ENTRY_CHANGED, userDefined);
+extern "C" void on_dir_entry_changed(const CSDirEnt *record, unsigned int, uintptr_t) {
+  entry_event(record, EVENT_DIR_ENTRY_CHANGED);
 }
 
 /* ---- JNI entry points ---- */

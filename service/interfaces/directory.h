@@ -140,7 +140,7 @@ void DirectoryReleaseEntryChanged(int64_t handle);
 
 /* ---- for tests ---- */
 
-/* Where the directory's events go instead of send_event (null: send_event
+/* Where the directory's events go instead of kyr_post (null: kyr_post
  * again). Called on the posting thread, synchronously. */
 typedef void (*DirectoryEventSink)(int code, int value1, int value2, jobject obj);
 void DirectoryDebugSetEventSink(DirectoryEventSink sink);

@@ -4,7 +4,7 @@
  *
  * Every callback runs on the worker thread, receives the decoded record
  * (valid only during the call), the notification's field flags and the
- * cookie, and posts its events through send_event. */
+ * cookie, and posts its events through kyr_post. */
 #ifndef KYR_HANDLERS_H
 #define KYR_HANDLERS_H
 

@@ -75,6 +75,11 @@ int32_t kyr_list_next(const void *node);
  * kyr_list_release like any list. */
 int32_t kyr_node_copy(const void *rec, size_t size, const char *tag);
 
+/* Frees what an owned event payload names: a list (every node) or a heap
+ * record (malloc'd, KYR_HANDLE_RECORD). For kyr_post, when nobody received
+ * the event; anything else is logged and left alone. */
+void kyr_payload_free(int32_t handle);
+
 /* ---- static structures ---- */
 
 /* The handle naming a static Java-visible structure (the same handle every

@@ -82,4 +82,13 @@ extern "C" int32_t kyr_node_copy(const void *rec, size_t size, const char *tag) 
   return static_cast<int32_t>(kyr_list_take(&l));
 }
 
+extern "C" void kyr_payload_free(int32_t handle) {
+  if (kyr_handle_resolve(handle, 0, KYR_HANDLE_LIST)) {
+    kyr_list_release(handle, "KyrConnectLib");
+    return;
+  }
+  /* Records (directory entry changes) are single heap blocks. */
+  free(kyr_handle_release(handle, KYR_HANDLE_RECORD, "KyrConnectLib"));
+}
+
 extern "C" int32_t kyr_static_handle(void *ptr, size_t size) { return kyr_handle_for(ptr, size, KYR_HANDLE_STATIC); }

@@ -200,26 +200,23 @@ extern "C" int64_t kyr_video_change_layout(kyr_video_change what, int64_t value)
 
 /* ---- notifications ---- */
 
-extern "C" void onVideoOutLayoutChangedCB(const CSVideoOutLayout *layout, unsigned int flags, uintptr_t userDefined) {
+extern "C" void onVideoOutLayoutChangedCB(const CSVideoOutLayout *layout, unsigned int flags, uintptr_t) {
   if (!layout || layout->videoOut != KYR_VIDEO_EVENT_OUTPUT) return;
-  auto *cookie = reinterpret_cast<callback_cookie *>(userDefined);
   int pip = csVideoGetPIPMode(layout);
-  if (flags & CSVIDEO_OUT_LAYOUT_PIP_MODE_FIELD) send_event(cookie, EVENT_VIDEO_PIP_MODE_CHANGED, pip, 0, nullptr);
-  if (flags & CSVIDEO_OUT_LAYOUT_PIP_LOCATION_FIELD) send_event(cookie, EVENT_VIDEO_PIP_MODE_CHANGED, pip, 0, nullptr);
+  if (flags & CSVIDEO_OUT_LAYOUT_PIP_MODE_FIELD) kyr_post(EVENT_VIDEO_PIP_MODE_CHANGED, pip, 0, nullptr);
+  if (flags & CSVIDEO_OUT_LAYOUT_PIP_LOCATION_FIELD) kyr_post(EVENT_VIDEO_PIP_MODE_CHANGED, pip, 0, nullptr);
   if (flags & CSVIDEO_OUT_LAYOUT_PANELMAP_FIELD) {
-    send_event(cookie, EVENT_VIDEO_PIP_SWAP_CHANGED, csVideoGetPIPSwap(layout), 0, nullptr);
-    send_event(cookie, EVENT_VIDEO_DME_MODE_CHANGED, csVideoGetDMEMode(layout), 0, nullptr);
-    send_event(cookie, EVENT_VIDEO_DME_SWAP_CHANGED, csVideoGetDMESwap(layout), 0, nullptr);
+    kyr_post(EVENT_VIDEO_PIP_SWAP_CHANGED, csVideoGetPIPSwap(layout), 0, nullptr);
+    kyr_post(EVENT_VIDEO_DME_MODE_CHANGED, csVideoGetDMEMode(layout), 0, nullptr);
+    kyr_post(EVENT_VIDEO_DME_SWAP_CHANGED, csVideoGetDMESwap(layout), 0, nullptr);
   }
 }
 
-extern "C" void onVideoOutLayoutCapChangedCB(const CSVideoOutLayoutCap *cap, unsigned int flags,
-                                             uintptr_t userDefined) {
+extern "C" void onVideoOutLayoutCapChangedCB(const CSVideoOutLayoutCap *cap, unsigned int flags, uintptr_t) {
   if (!cap || cap->videoOut != KYR_VIDEO_EVENT_OUTPUT) return;
-  auto *cookie = reinterpret_cast<callback_cookie *>(userDefined);
-  send_event(cookie, EVENT_VIDEO_ENDPOINT_TYPE, csVideoEndpointTypeConnected(cap), 0, nullptr);
+  kyr_post(EVENT_VIDEO_ENDPOINT_TYPE, csVideoEndpointTypeConnected(cap), 0, nullptr);
   if (flags & CSVIDEO_OUT_LAYOUTCAP_PIP_LOCATION_FIELD)
-    send_event(cookie, EVENT_VIDEO_PIP_LOCATION_CAP_CHANGED, static_cast<int>(cap->PIPLocationCap), 0, nullptr);
+    kyr_post(EVENT_VIDEO_PIP_LOCATION_CAP_CHANGED, static_cast<int>(cap->PIPLocationCap), 0, nullptr);
 }
 
 /* The codec's video subsystem, inputs and outputs change nothing Java sees. */

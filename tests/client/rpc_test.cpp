@@ -195,7 +195,8 @@ TEST_P(ErrorTexts, Text) { EXPECT_STREQ(csapi_err_get_string(GetParam().code), G
 
 INSTANTIATE_TEST_SUITE_P(Codes, ErrorTexts,
                          ::testing::Values(ErrCase{0, "No error"}, ErrCase{-18, "No Connection"},
-                                           ErrCase{-32, "Unknown error"}, ErrCase{1, "Unknown error"},
+                                           ErrCase{-32, "Server identity changed"}, ErrCase{-33, "Unknown error"},
+                                           ErrCase{1, "Unknown error"},
                                            ErrCase{-31, "Too many attempts"}, ErrCase{-1, "Unknown function"},
                                            ErrCase{-24, "I/O error"}, ErrCase{-2147483647 - 1, "Unknown error"}));
 

@@ -230,12 +230,35 @@ TEST_F(Pages, MultiRecordReadsMatchOneAtATimeWhicheverFetchFails) {
     for (int i = 0; i < n; i++) out += std::to_string(s[i].protocol) + " " + s[i].id + "\n";
     return out;
   };
-  const Read reads[] = {
-      {"call stats", media}, {"directory servers", servers}, {"far cameras", far}, {"post-connect", post_connect}};
+  // Conferences, their calls and the pending ones (an incoming call waits).
+  codec_sim_incoming_call(sim_, "10.0.0.77");
+  auto calls = [] {
+    int64_t head = comm_get_current_calls();
+    std::string out = "calls " + std::to_string(comm_get_number_current_calls()) + "\n";
+    for (int32_t h = static_cast<int32_t>(head); h > 0;) {
+      auto *c = static_cast<KyrCallStruct *>(kyr_list_node(h, sizeof(KyrCallStruct)));
+      if (!c) return out + "<broken chain>";
+      out += std::to_string(c->index) + " " + c->addr + "\n";
+      h = kyr_list_next(c);
+    }
+    if (head > 0) comm_release_list(head);
+    int64_t confs = comm_get_current_conferences();
+    for (int32_t h = static_cast<int32_t>(confs); h > 0;) {
+      auto *c = static_cast<KyrConferenceStruct *>(kyr_list_node(h, sizeof(KyrConferenceStruct)));
+      if (!c) return out + "<broken chain>";
+      out += "conference " + std::to_string(c->index) + " " + c->name + "\n";
+      h = kyr_list_next(c);
+    }
+    if (confs > 0) comm_release_list(confs);
+    return out;
+  };
+  const Read reads[] = {{"call stats", media},     {"directory servers", servers}, {"far cameras", far},
+                        {"post-connect", post_connect}, {"current calls", calls}};
   for (const Read &r : reads) CheckEveryFailure(r);
   EXPECT_NE(Run(reads[0], false).result.find("H.264"), std::string::npos);
   EXPECT_NE(Run(reads[2], false).result.find("\n12\n"), std::string::npos);
   EXPECT_NE(Run(reads[3], false).result.find("rc 0\ncached 111"), std::string::npos);
+  EXPECT_NE(Run(reads[4], false).result.find("-1 10.0.0.77"), std::string::npos) << Run(reads[4], false).result;
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 // (127.0.0.2 by default).
 //
 // Usage:
-//   kyr-sim-launcher [--bind ADDR] [--port N] [--tls on|off] [--serial S] [--admin-user U]
+//   kyr-sim-launcher [--bind ADDR] [--port N] [--tls on|off] [--tls-version 1.0|1.2|1.3]
+//                    [--serial S] [--admin-user U]
 //                    [--admin-pwd P] [--pairing-required] [--echo]
 //                    [--min-client-ver TEXT] [--fault TEXT]... [--net PRESET]
 //
@@ -16,7 +17,8 @@
 // --min-client-ver sets the "minClientSWVer" the codec reports; "\xNN" in
 // TEXT stands for the byte NN, so tests can send text that is not UTF-8.
 //
-// First line on standard output: "listening host=ADDR port=N tls=on|off".
+// First line on standard output: "listening host=ADDR port=N tls=on|off",
+// with TLS followed by " fingerprint=HEX" (what a client pins).
 // With --echo every request is printed as "recv[CONN] TEXT" (password values emptied).
 // Commands, one per line; each answer ends with a line holding ".":
 //   close                 close every connection    -> "closed N"
@@ -59,7 +61,8 @@ namespace {
 
 void usage() {
   fprintf(stderr,
-          "usage: kyr-sim-launcher [--bind ADDR] [--port N] [--tls on|off] [--serial S] [--admin-user U] [--admin-pwd P]\n"
+          "usage: kyr-sim-launcher [--bind ADDR] [--port N] [--tls on|off] [--tls-version 1.0|1.2|1.3]\n"
+          "                        [--serial S] [--admin-user U] [--admin-pwd P]\n"
           "                        [--pairing-required] [--echo]\n");
 }
 
@@ -109,6 +112,7 @@ int main(int argc, char **argv) {
     if (a == "--bind") cfg.bind_addr = value();
     else if (a == "--port") cfg.port = atoi(value().c_str());
     else if (a == "--tls") cfg.tls = value() == "on";
+    else if (a == "--tls-version") cfg.tls_version = value();
     else if (a == "--serial") cfg.serial = value();
     else if (a == "--admin-user") cfg.admin_user = value();
     else if (a == "--admin-pwd") cfg.admin_pwd = value();
@@ -135,7 +139,8 @@ int main(int argc, char **argv) {
     fprintf(stderr, "kyr-sim-launcher: cannot listen on %s\n", cfg.bind_addr.c_str());
     return 1;
   }
-  printf("listening host=%s port=%d tls=%s\n", cfg.bind_addr.c_str(), codec_sim_port(sim), cfg.tls ? "on" : "off");
+  printf("listening host=%s port=%d tls=%s%s%s\n", cfg.bind_addr.c_str(), codec_sim_port(sim), cfg.tls ? "on" : "off",
+         cfg.tls ? " fingerprint=" : "", codec_sim_fingerprint(sim).c_str());
   fflush(stdout);
 
   std::string line;

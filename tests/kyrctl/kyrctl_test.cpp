@@ -38,6 +38,7 @@ TEST_F(Kyrctl, StatusAndOpReportTheCodecInJsonAndForPeople) {
   EXPECT_EQ(Str(st, "softwareVersion"), Str(sys.get(), "softwareVersion"));
   EXPECT_EQ(Str(st, "systemName"), Str(sys.get(), "systemName"));
   EXPECT_EQ(Str(st, "tls"), "off");
+  EXPECT_TRUE(cJSON_IsNull(cJSON_GetObjectItemCaseSensitive(st, "fingerprint")));
   EXPECT_EQ(Str(st, "pairing"), "not needed");
   EXPECT_EQ(Str(st, "protocol"), "CSAPI/1.0");
 
@@ -49,6 +50,8 @@ TEST_F(Kyrctl, StatusAndOpReportTheCodecInJsonAndForPeople) {
 
   // op decodes the answer into the record kind of the operation: every
   // field of the record, by name, in the encoder's order.
+  // The record is stamped with this connection's instance, whatever the codec says.
+  codec_sim_record_merge(sim_, "Sys", codec_sim_record_handles(sim_, "Sys").at(0), R"({"srvrInstance":7})");
   r = Run({"--json"}, {"op", "csSysGet"});
   ASSERT_EQ(r.status, 0) << r.err;
   lines = JsonLines(r.out);
@@ -219,12 +222,18 @@ TEST_F(Kyrctl, NoCodecOrTheWrongTlsExitsThree) {
 }
 
 TEST_F(Kyrctl, TlsIsChosenAsTheLibraryDecidesOrAsForced) {
-  StartTls();
+  codec_sim_config cfg;
+  cfg.tls_version = "1.3";
+  StartTls(cfg);
   RunResult r = Run({"--json"}, {"status"});
   ASSERT_EQ(r.status, 0) << r.err;
   auto lines = JsonLines(r.out);
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(Str(lines[0].get(), "tls"), "TLSv1");
+  EXPECT_EQ(Str(lines[0].get(), "tls"), "TLSv1.3");
+  EXPECT_EQ(Str(lines[0].get(), "fingerprint"), codec_sim_fingerprint(sim_));
+  EXPECT_EQ(Str(lines[0].get(), "fingerprint").size(), 64u);
+  r = Run({}, {"status"});
+  EXPECT_NE(r.out.find("fingerprint     " + codec_sim_fingerprint(sim_) + "\n"), std::string::npos) << r.out;
   r = Run({"--json", "--tls", "on"}, {"op", "csAudioGet"});
   EXPECT_EQ(r.status, 0) << r.err;
   r = Run({"--tls", "off", "--timeout", "2"}, {"status"});

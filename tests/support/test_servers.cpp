@@ -9,6 +9,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
+#include <openssl/sha.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <poll.h>
@@ -119,6 +120,64 @@ struct NoSigpipe {
 
 void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK); }
 
+// What each TLS mode offers: versions, security level (-1: OpenSSL's
+// default), cipher list and signature algorithms (null: OpenSSL's default).
+struct TlsOffer {
+  TestServer::Mode mode;
+  int min_version, max_version;
+  int level;
+  const char *ciphers;
+  const char *sigalgs = nullptr;
+};
+const TlsOffer kOffers[] = {
+    {TestServer::kTls10, TLS1_VERSION, TLS1_VERSION, 0, nullptr},
+    {TestServer::kTls12, TLS1_2_VERSION, TLS1_2_VERSION, -1, nullptr},
+    {TestServer::kTls13, TLS1_3_VERSION, TLS1_3_VERSION, -1, nullptr},
+    {TestServer::kTlsNullOnly, TLS1_VERSION, TLS1_2_VERSION, 0, "eNULL:@SECLEVEL=0"},
+    {TestServer::kTlsAnonOnly, TLS1_VERSION, TLS1_2_VERSION, 0, "aNULL:!eNULL:@SECLEVEL=0"},
+    {TestServer::kTlsRc4Only, TLS1_VERSION, TLS1_2_VERSION, 0, "RC4:@SECLEVEL=0"},
+    {TestServer::kTls3DesOnly, TLS1_VERSION, TLS1_2_VERSION, 0, "3DES:@SECLEVEL=0"},
+    {TestServer::kTls12Sha1Signatures, TLS1_2_VERSION, TLS1_2_VERSION, 0, "ECDHE+AESGCM:@SECLEVEL=0", "RSA+SHA1"},
+};
+
+// A server context for the mode; null when it cannot be built.
+SSL_CTX *NewServerCtx(TestServer::Mode mode) {
+  const TlsOffer *o = nullptr;
+  for (const auto &row : kOffers)
+    if (row.mode == mode) o = &row;
+  const Credentials &c = TestCredentials();
+  if (!o || !c.key || !c.cert) return nullptr;
+  SSL_CTX *ctx = SSL_CTX_new(TLS_server_method());
+  if (!ctx) return nullptr;
+  if (o->level >= 0) SSL_CTX_set_security_level(ctx, o->level);
+  bool ok = SSL_CTX_set_min_proto_version(ctx, o->min_version) == 1 &&
+            SSL_CTX_set_max_proto_version(ctx, o->max_version) == 1 &&
+            (!o->ciphers || SSL_CTX_set_cipher_list(ctx, o->ciphers) == 1) &&
+            (!o->sigalgs || SSL_CTX_set1_sigalgs_list(ctx, o->sigalgs) == 1) &&
+            SSL_CTX_use_certificate(ctx, c.cert) == 1 && SSL_CTX_use_PrivateKey(ctx, c.key) == 1;
+  ERR_clear_error();
+  if (!ok) {
+    SSL_CTX_free(ctx);
+    return nullptr;
+  }
+  return ctx;
+}
+
+// Runs a handshake on a non-blocking socket until done or the deadline.
+bool Handshake(SSL *ssl, int fd, bool accept, int64_t deadline) {
+  NoSigpipe guard;
+  for (;;) {
+    int r = accept ? SSL_accept(ssl) : SSL_connect(ssl);
+    if (r == 1) return true;
+    int err = SSL_get_error(ssl, r);
+    if ((err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) ||
+        !WaitFd(fd, err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline)) {
+      ERR_clear_error();
+      return false;
+    }
+  }
+}
+
 }  // namespace
 
 bool WriteTestCertPem(const std::string &cert_path, const std::string &key_path) {
@@ -135,7 +194,27 @@ bool WriteTestCertPem(const std::string &cert_path, const std::string &key_path)
   return ok;
 }
 
+std::string TestKeyFingerprint() {
+  const Credentials &c = TestCredentials();
+  unsigned char *der = nullptr;
+  int len = c.key ? i2d_PUBKEY(c.key, &der) : 0;
+  if (len <= 0) return "";
+  unsigned char md[32];
+  SHA256(der, (size_t)len, md);
+  OPENSSL_free(der);
+  char hex[65];
+  for (int i = 0; i < 32; i++) snprintf(hex + 2 * i, 3, "%02x", md[i]);
+  return hex;
+}
+
 TestConn::TestConn(int fd, SSL *ssl) : fd_(fd), ssl_(ssl) {}
+
+std::string TestConn::Version() const { return ssl_ ? SSL_get_version(ssl_) : ""; }
+
+std::string TestConn::Suite() const {
+  const SSL_CIPHER *c = ssl_ ? SSL_get_current_cipher(ssl_) : nullptr;
+  return c ? SSL_CIPHER_get_name(c) : "";
+}
 
 TestConn::~TestConn() { Close(); }
 
@@ -284,17 +363,17 @@ TestServer::~TestServer() {
   if (ctx_) SSL_CTX_free(ctx_);
 }
 
+bool TestServer::CanOffer(Mode mode) {
+  if (mode == kPlain) return true;
+  SSL_CTX *ctx = NewServerCtx(mode);
+  SSL_CTX_free(ctx);
+  return ctx != nullptr;
+}
+
 bool TestServer::Start() {
-  if (mode_ == kTls10) {
-    const Credentials &c = TestCredentials();
-    if (!c.key || !c.cert) return false;
-    ctx_ = SSL_CTX_new(TLS_server_method());
+  if (mode_ != kPlain) {
+    ctx_ = NewServerCtx(mode_);
     if (!ctx_) return false;
-    // TLS 1.0 only, as the codec speaks it; level 0 admits its algorithms.
-    SSL_CTX_set_security_level(ctx_, 0);
-    SSL_CTX_set_min_proto_version(ctx_, TLS1_VERSION);
-    SSL_CTX_set_max_proto_version(ctx_, TLS1_VERSION);
-    if (SSL_CTX_use_certificate(ctx_, c.cert) != 1 || SSL_CTX_use_PrivateKey(ctx_, c.key) != 1) return false;
   }
   listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
   if (listen_fd_ < 0) return false;
@@ -341,18 +420,47 @@ std::unique_ptr<TestConn> TestServer::Accept(int timeout_ms) {
     return nullptr;
   }
   SSL_set_fd(ssl, fd);
-  NoSigpipe guard;
-  for (;;) {
-    int r = SSL_accept(ssl);
-    if (r == 1) break;
-    int err = SSL_get_error(ssl, r);
-    if ((err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) ||
-        !WaitFd(fd, err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline)) {
-      ERR_clear_error();
-      SSL_free(ssl);
-      close(fd);
-      return nullptr;
-    }
+  if (!Handshake(ssl, fd, true, deadline)) {
+    SSL_free(ssl);
+    close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<TestConn>(new TestConn(fd, ssl));
+}
+
+std::unique_ptr<TestConn> TlsConnect(const std::string &host, int port, int timeout_ms, const char *cipher_list) {
+  int64_t deadline = NowMs() + timeout_ms;
+  struct sockaddr_in sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons((uint16_t)port);
+  if (inet_pton(AF_INET, host.c_str(), &sa.sin_addr) != 1) return nullptr;
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return nullptr;
+  if (connect(fd, reinterpret_cast<struct sockaddr *>(&sa), sizeof sa) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  SetNonBlocking(fd);
+  SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+  SSL *ssl = nullptr;
+  if (ctx) {
+    SSL_CTX_set_security_level(ctx, 0);
+    SSL_CTX_set_min_proto_version(ctx, TLS1_VERSION);
+    SSL_CTX_set_max_proto_version(ctx, TLS1_3_VERSION);
+    if (!cipher_list || SSL_CTX_set_cipher_list(ctx, cipher_list) == 1) ssl = SSL_new(ctx);
+    SSL_CTX_free(ctx);  // the session keeps its own reference
+  }
+  if (!ssl) {
+    ERR_clear_error();
+    close(fd);
+    return nullptr;
+  }
+  SSL_set_fd(ssl, fd);
+  if (!Handshake(ssl, fd, false, deadline)) {
+    SSL_free(ssl);
+    close(fd);
+    return nullptr;
   }
   return std::unique_ptr<TestConn>(new TestConn(fd, ssl));
 }

@@ -1,6 +1,7 @@
-// Loopback peers for tests: a plain TCP server and a TLS 1.0 server built on
-// OpenSSL, with a self-signed certificate and key generated at run time (no
-// key is committed). A test drives the accepted connection synchronously
+// Loopback peers for tests: a plain TCP server and TLS servers built on
+// OpenSSL (one protocol version each, or only forbidden cipher suites), with
+// a self-signed certificate and key generated at run time (no key is
+// committed), and a TLS client for proxies and control checks. A test drives the accepted connection synchronously
 // from its own thread while the code under test runs its own threads.
 //
 // Use: add ${CMAKE_SOURCE_DIR}/tests/support/test_servers.cpp to the test
@@ -20,6 +21,10 @@ namespace kyrtest {
 // Writes the process's test certificate and key (PEM) to the given paths,
 // for external peers such as `openssl s_server`. False on failure.
 bool WriteTestCertPem(const std::string &cert_path, const std::string &key_path);
+
+// SHA-256 of the test key's SubjectPublicKeyInfo, 64 lowercase hex digits
+// (computed from the key itself, not from a certificate).
+std::string TestKeyFingerprint();
 
 // An accepted connection, plain or TLS. Closed on destruction.
 class TestConn {
@@ -47,6 +52,9 @@ class TestConn {
 
   int fd() const { return fd_; }
   bool tls() const { return ssl_ != nullptr; }
+  // The negotiated protocol ("TLSv1.2") and suite; "" for plain TCP.
+  std::string Version() const;
+  std::string Suite() const;
 
  private:
   int fd_;
@@ -56,7 +64,15 @@ class TestConn {
 
 class TestServer {
  public:
-  enum Mode { kPlain, kTls10 };
+  // kTlsNullOnly and the other *Only modes offer TLS 1.0 to 1.2 at security
+  // level 0 with nothing but suites of that kind.
+  // kTls12Sha1Signatures is TLS 1.2 signing its handshake only with SHA-1.
+  enum Mode {
+    kPlain, kTls10, kTls12, kTls13, kTlsNullOnly, kTlsAnonOnly, kTlsRc4Only, kTls3DesOnly, kTls12Sha1Signatures
+  };
+  // Whether this build of OpenSSL can offer the mode at all (RC4 and 3DES
+  // suites are often compiled out).
+  static bool CanOffer(Mode mode);
   // bind_host: a loopback address. The client turns TLS off for 127.0.0.1,
   // so TLS tests bind another loopback address such as 127.0.0.2.
   explicit TestServer(Mode mode = kPlain, const char *bind_host = "127.0.0.1");
@@ -85,5 +101,11 @@ class TestServer {
   int port_ = 0;
   SSL_CTX *ctx_ = nullptr;
 };
+
+// Connects to host:port as a TLS client (any version from 1.0 to 1.3,
+// security level 0, the given OpenSSL cipher list or OpenSSL's default),
+// completing the handshake. Null on failure or time-out.
+std::unique_ptr<TestConn> TlsConnect(const std::string &host, int port, int timeout_ms,
+                                     const char *cipher_list = nullptr);
 
 }  // namespace kyrtest

@@ -19,10 +19,12 @@ TEST(TransportExports, EveryNamedFunctionIsExportedAndHelpersAreNot) {
       "ccom_gen_challenge_rsp", "ccom_socket_read_ready", "ccom_socket_write_line", "ccom_socket_read_line",
       "debug_string", "csLogLocalEnable", "csLog", "ccom_client_connect", "ccom_client_send", "ccom_client_recv",
       "ccom_client_disconnect", "ccom_client_free", "close_socket", "help_crypto_init", "CRYPTO_thread_setup",
-      "CRYPTO_thread_cleanup",
+      "CRYPTO_thread_cleanup", "ccom_tls_set_pin", "ccom_tls_get_pin", "ccom_client_get_fingerprint",
+      "ccom_client_connect_result",
   };
   for (const char *name : exported) EXPECT_NE(dlsym(RTLD_DEFAULT, name), nullptr) << name;
-  for (const char *hidden : {"gbLogEnable", "client_msg_queue", "alloc_bufs_num", "ccom_connect_timeout_ms", "lock_cs"})
+  for (const char *hidden : {"gbLogEnable", "client_msg_queue", "alloc_bufs_num", "ccom_connect_timeout_ms", "lock_cs",
+                             "ccom_tls_client_context", "ccom_tls_after_handshake"})
     EXPECT_EQ(dlsym(RTLD_DEFAULT, hidden), nullptr) << hidden;
   EXPECT_STREQ(ccom_get_version(), "libccom 0.0.1");
   dlclose(self);

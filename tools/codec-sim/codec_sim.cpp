@@ -31,7 +31,8 @@
 #include "sim_server.h"
 
 namespace codec_sim_internal {
-SSL_CTX *tls_server_ctx();
+SSL_CTX *tls_server_ctx(const codec_sim_config &cfg);
+std::string tls_ctx_fingerprint(SSL_CTX *ctx);
 }
 
 using namespace codec_sim_internal;
@@ -300,7 +301,7 @@ codec_sim *codec_sim_start(const codec_sim_config &cfg) {
     sim->version_error = cfg.version_error;
     sim->pairing_required = cfg.pairing_required;
     if (cfg.tls) {
-        sim->ctx = tls_server_ctx();
+        sim->ctx = tls_server_ctx(cfg);
         if (!sim->ctx) return nullptr;
     }
     auto fail = [&]() -> codec_sim * {
@@ -342,6 +343,8 @@ void codec_sim_stop(codec_sim *sim) {
 }
 
 int codec_sim_port(const codec_sim *sim) { return sim ? sim->port : 0; }
+
+std::string codec_sim_fingerprint(const codec_sim *sim) { return sim ? tls_ctx_fingerprint(sim->ctx) : ""; }
 
 int codec_sim_connection_count(codec_sim *sim) { return static_cast<int>(open_conns(sim, 0).size()); }
 

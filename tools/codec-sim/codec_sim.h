@@ -1,7 +1,7 @@
 // codec-sim: an in-process stand-in for the video codec, for tests and demos.
 //
-// It listens on loopback (plain TCP or TLS 1.0 with a certificate made at
-// start), frames JSON-RPC objects with its own string-aware framer, answers
+// It listens on loopback (plain TCP, or TLS 1.0, 1.2 or 1.3 with a given
+// certificate or one made at start), frames JSON-RPC objects with its own string-aware framer, answers
 // the handshake ("csVersion", "csAuth", "csPair", "csUnpair", "csLogEnable",
 // "csClientSet"), answers the operation family from an in-memory codec model,
 // and pushes notifications on command. Every request it receives is logged
@@ -28,6 +28,11 @@ struct codec_sim;
 
 struct codec_sim_config {
     bool tls = false;
+    std::string tls_version = "1.0";      // the one protocol version spoken: "1.0", "1.2" or "1.3"
+    // PEM certificate and private key; both empty: a self-signed certificate
+    // over a key made once per process.
+    std::string cert_file;
+    std::string key_file;
     std::string bind_addr = "127.0.0.1";  // an IPv4 or IPv6 address ("::1")
     int port = 0;                         // 0: any free port (see codec_sim_port)
 
@@ -84,6 +89,9 @@ codec_sim *codec_sim_start(const codec_sim_config &cfg);
 // Closes every connection, joins every thread and frees the simulator.
 void codec_sim_stop(codec_sim *sim);
 int codec_sim_port(const codec_sim *sim);
+// SHA-256 of the TLS certificate's SubjectPublicKeyInfo as 64 lowercase hex
+// digits; "" without TLS.
+std::string codec_sim_fingerprint(const codec_sim *sim);
 
 // ---- connections ----
 int codec_sim_connection_count(codec_sim *sim);       // open connections

@@ -1,14 +1,19 @@
 // codec-sim: a stand-in codec on loopback for demos and manual testing.
 //
 // Usage:
-//   codec-sim [--port N] [--tls on|off] [--serial S] [--admin-user U]
+//   codec-sim [--port N] [--tls on|off] [--tls-version 1.0|1.2|1.3]
+//             [--cert FILE --key FILE] [--serial S] [--admin-user U]
 //             [--admin-pwd P] [--pairing-required] [--notify-file F]
 //             [--version-error CODE] [--delay MS] [--stall] [--no-challenge]
 //             [--challenge TEXT] [--exit-after SECONDS] [--quiet]
 //             [--fault TEXT]... [--net flaky-wifi|barely-working]
 //
 //   --port N             listen on 127.0.0.1 port N (default 0: any free port)
-//   --tls on|off         TLS 1.0 with a certificate made at start (default on)
+//   --tls on|off         TLS (default on)
+//   --tls-version V      the one TLS version spoken: 1.0 (default), 1.2 or 1.3
+//   --cert FILE --key FILE  PEM certificate and private key (default: a
+//                        self-signed certificate over a key made at start,
+//                        so every run has another fingerprint)
 //   --serial S           the client id (device serial number) csAuth must
 //                        prove; without it any id is accepted
 //   --admin-user U       administrator name csPair checks (default "admin")
@@ -30,7 +35,9 @@
 //                        once a minute; barely-working: 1 s latency, 80 % jitter,
 //                        a fifth of the notifications lost, a reset about every 20 s
 //
-// Output: the first line is "codec-sim listening port=N tls=on|off"; then
+// Output: the first line is "codec-sim listening port=N tls=on|off"; with
+// TLS the second is "codec-sim tls-version=V fingerprint=HEX" (SHA-256 of the
+// certificate's SubjectPublicKeyInfo, what a client pins); then
 // every request received, one per line, as "recv[CONN] TEXT" (password values emptied).
 //
 // Commands on standard input, one per line (optional; end of input is fine):
@@ -75,7 +82,8 @@ std::atomic<bool> g_quit{false};
 
 void usage() {
     fprintf(stderr,
-            "usage: codec-sim [--port N] [--tls on|off] [--serial S] [--admin-user U] [--admin-pwd P]\n"
+            "usage: codec-sim [--port N] [--tls on|off] [--tls-version 1.0|1.2|1.3] [--cert FILE --key FILE]\n"
+            "                 [--serial S] [--admin-user U] [--admin-pwd P]\n"
             "                 [--pairing-required] [--notify-file F] [--version-error CODE] [--delay MS]\n"
             "                 [--stall] [--no-challenge] [--challenge TEXT] [--exit-after SECONDS] [--quiet]\n"
             "                 [--fault TEXT]... [--net flaky-wifi|barely-working]\n");
@@ -150,7 +158,15 @@ int main(int argc, char **argv) {
                 return 2;
             }
             cfg.tls = v == "on";
-        } else if (a == "--serial") cfg.serial = value();
+        } else if (a == "--tls-version") {
+            cfg.tls_version = value();
+            if (cfg.tls_version != "1.0" && cfg.tls_version != "1.2" && cfg.tls_version != "1.3") {
+                usage();
+                return 2;
+            }
+        } else if (a == "--cert") cfg.cert_file = value();
+        else if (a == "--key") cfg.key_file = value();
+        else if (a == "--serial") cfg.serial = value();
         else if (a == "--admin-user") cfg.admin_user = value();
         else if (a == "--admin-pwd") cfg.admin_pwd = value();
         else if (a == "--pairing-required") cfg.pairing_required = true;
@@ -185,7 +201,7 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
-    if (cfg.port < 0 || cfg.port > 65535) {
+    if (cfg.port < 0 || cfg.port > 65535 || cfg.cert_file.empty() != cfg.key_file.empty()) {
         usage();
         return 2;
     }
@@ -204,6 +220,9 @@ int main(int argc, char **argv) {
         return 1;
     }
     printf("codec-sim listening port=%d tls=%s\n", codec_sim_port(sim), cfg.tls ? "on" : "off");
+    if (cfg.tls)
+        printf("codec-sim tls-version=%s fingerprint=%s\n", cfg.tls_version.c_str(),
+               codec_sim_fingerprint(sim).c_str());
     fflush(stdout);
 
     std::thread(stdin_commands, sim).detach();

@@ -1,6 +1,7 @@
-// TLS for the simulator: a TLS 1.0-only server context with a self-signed
-// certificate made in memory. The client under test speaks TLS 1.0 and does
-// not verify certificates, so the certificate only has to exist.
+// TLS for the simulator: a server context speaking one protocol version
+// (TLS 1.0, 1.2 or 1.3), with the certificate and key from PEM files or a
+// self-signed certificate over a key made at start (once per process, so two
+// runs present different keys), and the key's fingerprint.
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -11,6 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string>
+
+#include "codec_sim.h"
 
 namespace codec_sim_internal {
 
@@ -63,29 +67,99 @@ void make_cert() {
     g_cert = x;
 }
 
+struct tls_version_row {
+    const char *name;
+    int version;
+};
+const tls_version_row kVersions[] = {{"1.0", TLS1_VERSION}, {"1.2", TLS1_2_VERSION}, {"1.3", TLS1_3_VERSION}};
+
+bool load_pem(const std::string &cert_file, const std::string &key_file, X509 **cert, EVP_PKEY **key) {
+    FILE *f = fopen(cert_file.c_str(), "r");
+    if (!f) return false;
+    *cert = PEM_read_X509(f, nullptr, nullptr, nullptr);
+    fclose(f);
+    f = fopen(key_file.c_str(), "r");
+    if (!f) return false;
+    *key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
+    fclose(f);
+    return *cert && *key;
+}
+
 }  // namespace
 
-SSL_CTX *tls_server_ctx() {
-    std::call_once(g_cert_once, make_cert);
-    if (!g_key || !g_cert) {
-        fprintf(stderr, "codec-sim: cannot make a certificate\n");
+int tls_version_of(const std::string &name) {
+    for (const auto &v : kVersions)
+        if (name == v.name) return v.version;
+    return 0;
+}
+
+SSL_CTX *tls_server_ctx(const codec_sim_config &cfg) {
+    const int version = tls_version_of(cfg.tls_version);
+    if (!version) {
+        fprintf(stderr, "codec-sim: unknown TLS version %s\n", cfg.tls_version.c_str());
         return nullptr;
     }
+    X509 *cert = nullptr;
+    EVP_PKEY *key = nullptr;
+    if (!cfg.cert_file.empty() || !cfg.key_file.empty()) {
+        if (!load_pem(cfg.cert_file, cfg.key_file, &cert, &key)) {
+            fprintf(stderr, "codec-sim: cannot read the certificate %s and key %s\n", cfg.cert_file.c_str(),
+                    cfg.key_file.c_str());
+            X509_free(cert);
+            EVP_PKEY_free(key);
+            return nullptr;
+        }
+    } else {
+        std::call_once(g_cert_once, make_cert);
+        if (!g_key || !g_cert) {
+            fprintf(stderr, "codec-sim: cannot make a certificate\n");
+            return nullptr;
+        }
+        cert = g_cert;
+        key = g_key;
+        X509_up_ref(cert);
+        EVP_PKEY_up_ref(key);
+    }
     SSL_CTX *ctx = SSL_CTX_new(TLS_server_method());
-    if (!ctx) return nullptr;
-    // The codec speaks TLS 1.0 only; level 0 lets OpenSSL 3 offer its
-    // SHA-1 based suites at all.
-    SSL_CTX_set_security_level(ctx, 0);
-    if (SSL_CTX_set_min_proto_version(ctx, TLS1_VERSION) != 1 ||
-        SSL_CTX_set_max_proto_version(ctx, TLS1_VERSION) != 1 ||
-        SSL_CTX_set_cipher_list(ctx, "ALL:@SECLEVEL=0") != 1 ||
-        SSL_CTX_use_certificate(ctx, g_cert) != 1 || SSL_CTX_use_PrivateKey(ctx, g_key) != 1) {
+    bool ok = ctx && SSL_CTX_set_min_proto_version(ctx, version) == 1 &&
+              SSL_CTX_set_max_proto_version(ctx, version) == 1;
+    // A TLS 1.0 codec: OpenSSL 3 allows TLS 1.0 and its SHA-1 signatures
+    // only at security level 0.
+    if (ok && version == TLS1_VERSION) {
+        SSL_CTX_set_security_level(ctx, 0);
+        ok = SSL_CTX_set_cipher_list(ctx, "ALL:@SECLEVEL=0") == 1;
+    }
+    ok = ok && SSL_CTX_use_certificate(ctx, cert) == 1 && SSL_CTX_use_PrivateKey(ctx, key) == 1 &&
+         SSL_CTX_check_private_key(ctx) == 1;
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    if (!ok) {
         ERR_print_errors_fp(stderr);
         SSL_CTX_free(ctx);
         return nullptr;
     }
     SSL_CTX_set_mode(ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     return ctx;
+}
+
+std::string tls_ctx_fingerprint(SSL_CTX *ctx) {
+    X509 *cert = ctx ? SSL_CTX_get0_certificate(ctx) : nullptr;
+    EVP_PKEY *key = cert ? X509_get0_pubkey(cert) : nullptr;
+    unsigned char *der = nullptr;
+    int len = key ? i2d_PUBKEY(key, &der) : 0;
+    if (len <= 0) return "";
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    int ok = EVP_Digest(der, (size_t)len, md, &n, EVP_sha256(), nullptr);
+    OPENSSL_free(der);
+    if (ok != 1) return "";
+    std::string hex;
+    char b[3];
+    for (unsigned i = 0; i < n; i++) {
+        snprintf(b, sizeof b, "%02x", md[i]);
+        hex += b;
+    }
+    return hex;
 }
 
 }  // namespace codec_sim_internal

@@ -97,6 +97,8 @@ int cmd_status(Session &s, const Args &args) {
   if (rc < 0) return fail_code(s, "csSysGet", rc);
   const char *tls = session_tls_version(s);
   const char *pairing = s.paired ? "paired" : "not needed";
+  char fp[CS_FINGERPRINT_SIZE] = "";
+  if (!tls || csGetServerFingerprint(s.instance, fp, (int)sizeof fp) != 0) fp[0] = '\0';
   // One row per item: JSON key, label for people, value.
   const struct {
     const char *key, *label;
@@ -105,6 +107,7 @@ int cmd_status(Session &s, const Args &args) {
       {"address", "codec", s.opt.address},
       {"pairing", "pairing", pairing},
       {"tls", "tls", tls ? tls : "off"},
+      {"fingerprint", "fingerprint", fp[0] ? fp : "-"},
       {"model", "model", sys.model},
       {"serial", "serial", sys.serialNumber},
       {"softwareVersion", "software", sys.softwareVersion},
@@ -117,6 +120,7 @@ int cmd_status(Session &s, const Args &args) {
     cJSON *o = json_line("status");
     cJSON_AddNumberToObject(o, "instance", s.instance);
     for (const auto &r : rows) cJSON_AddStringToObject(o, r.key, r.value.c_str());
+    if (!fp[0]) cJSON_ReplaceItemInObjectCaseSensitive(o, "fingerprint", cJSON_CreateNull());
     emit(o);
     return kOk;
   }
@@ -210,13 +214,7 @@ int cmd_op(Session &s, const Args &args) {
     const cs_kind kind = (cs_kind)op->result_kind;
     std::unique_ptr<unsigned char[]> rec(new unsigned char[cs_record_size(kind)]());
     cs_record_decode(kind, rec.get(), a.result);
-    cJSON *tmp = cs_record_encode(kind, rec.get());
-    // The record belongs to this connection, as the typed getters stamp it.
-    if (tmp && cJSON_GetObjectItemCaseSensitive(tmp, "srvrInstance")) {
-      cJSON_ReplaceItemInObjectCaseSensitive(tmp, "srvrInstance", cJSON_CreateNumber(s.instance));
-      cs_record_decode(kind, rec.get(), tmp);
-    }
-    cJSON_Delete(tmp);
+    record_stamp_instance(kind, rec.get(), s.instance);  // as the typed getters do
     if (s.opt.json) {
       cJSON *o = json_line("result");
       cJSON_AddStringToObject(o, "method", op->name);

@@ -66,6 +66,8 @@ void session_call(Session &s, const char *method, cJSON *params, Answer *out);
 // ---- records.cpp ----
 // A record as JSON: every field by name (password values hidden).
 cJSON *record_json(cs_kind kind, const void *rec);
+// Sets the record's srvrInstance, when its kind has one.
+void record_stamp_instance(cs_kind kind, void *rec, int32_t instance);
 // A record for people: one aligned "name  value" line per field.
 void record_print(FILE *f, cs_kind kind, const void *rec, int indent);
 // Names of the fields a notification's flags say changed, as a JSON array.

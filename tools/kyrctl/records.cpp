@@ -224,6 +224,14 @@ cJSON *record_json(cs_kind kind, const void *rec) {
   return o;
 }
 
+void record_stamp_instance(cs_kind kind, void *rec, int32_t instance) {
+  if ((unsigned)kind >= (unsigned)CS_KIND_COUNT || !rec) return;
+  const auto &d = kKinds[kind];
+  for (unsigned i = 0; i < d.nfields; ++i)
+    if (strcmp(d.fields[i].name, "srvrInstance") == 0)
+      memcpy(static_cast<unsigned char *>(rec) + d.fields[i].offset, &instance, sizeof instance);
+}
+
 void record_print(FILE *f, cs_kind kind, const void *rec, int indent) {
   if ((unsigned)kind >= (unsigned)CS_KIND_COUNT || !rec) return;
   print_kind(f, kind, static_cast<const unsigned char *>(rec), indent);

@@ -60,7 +60,9 @@ public class KyrConnectService {
     /**
      * Connects to the codec at address ("host" or "host:port") and
      * authenticates with the device's serial number. 0 when connected, -23
-     * when the codec wants pairing first (see {@link #pair}), -15 before
+     * when the codec wants pairing first (see {@link #pair}), -32
+     * ({@link KyrErrors#CSAPI_ERR_SERVER_IDENTITY}) when a fingerprint is
+     * pinned and the codec does not present it, -15 before
      * {@link #setup}, -10 for a missing or over-long address or an
      * over-long serial, or another CSAPI error (an empty address, for
      * example, gives -8, a missing serial the codec's refusal).
@@ -87,6 +89,32 @@ public class KyrConnectService {
     /** The lowest client version the codec accepts, or null. */
     public String getMinDavixVersion() {
         return NativeGetMinDavixVersion();
+    }
+
+    /**
+     * The codec's fingerprint: the SHA-256 of its certificate's public key
+     * (SubjectPublicKeyInfo) as 64 lowercase hex digits, available from the
+     * moment the TLS connection is up (also while pairing is required).
+     * Null without a connection or on a plain TCP one.
+     *
+     * <p>Show it to the user when pairing and, once the pairing succeeded,
+     * store it with the codec's address; pass it to
+     * {@link #setPinnedFingerprint} before every later connect.
+     */
+    public String getServerFingerprint() {
+        return NativeGetServerFingerprint();
+    }
+
+    /**
+     * Pins the codec's fingerprint (64 hex digits, either case) for every
+     * following connect: a codec presenting another key, or a connection
+     * without TLS, then fails with -32 ("Server identity changed") before
+     * anything is sent to it, and the state becomes KYR_Connect_Failed.
+     * Null or "" removes the pin. 0, or -10 for any other text (the pin
+     * stays as it was). The pin holds for the whole process.
+     */
+    public int setPinnedFingerprint(String hex) {
+        return NativeSetPinnedFingerprint(hex);
     }
 
     public int sendSystemInfo(String appVersion, String platformVersion, int addressMode, String language) {
@@ -126,6 +154,8 @@ public class KyrConnectService {
     native String NativeGetMinDavixVersion();
     native int NativeSendSystemInfoToKyr(String appVersion, String platformVersion, int addressMode,
                                          String language);
+    native String NativeGetServerFingerprint();
+    native int NativeSetPinnedFingerprint(String hex);
     native void NativeFinalize();
     native void NativeRelease();
 }

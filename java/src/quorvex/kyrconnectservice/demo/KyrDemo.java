@@ -65,6 +65,9 @@ public final class KyrDemo {
             rc = svc.connect(address, serial, "1.0.0", "1.0.0", "99.0.0");
             say("connect %s as %s -> %d", address, serial, rc);
             if (rc == -23) {
+                // The moment to show the codec's identity to the user; an app
+                // stores it after pairing and pins it for later connects.
+                say("codec fingerprint %s", svc.getServerFingerprint());
                 rc = svc.pair(adminUser, adminPwd);
                 say("pair as %s -> %d", adminUser, rc);
             }

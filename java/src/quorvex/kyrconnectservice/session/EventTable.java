@@ -16,53 +16,11 @@ import quorvex.kyrconnectservice.SettingsStruct;
  * Turns one event of the library into the session's immutable event
  * object, on the native thread that posted it: records the library posts
  * are valid only during that call, and every list or node an event hands
- * over is released here, whether or not anyone listens.
+ * over (KyrEvents.payloadKind PAYLOAD_OWNED) is released here, whether or
+ * not anyone listens.
  */
 final class EventTable {
-    /** What an event's value1 is, as far as ownership goes. */
-    enum Payload {
-        /** Plain numbers: nothing to read or release. */
-        VALUES,
-        /** A record valid while the event is delivered: copied, never released. */
-        RECORD,
-        /** A list or node that belongs to the receiver: copied, then released. */
-        OWNED
-    }
-
     private EventTable() {
-    }
-
-    /** The one place that says which events hand over something to release. */
-    static Payload payload(int code) {
-        switch (code) {
-            case EVENT_AUDIO_SETTINGS_CHANGED:
-            case EVENT_COMM_SETTINGS_CHANGED:
-            case EVENT_DIR_SETTINGS_CHANGED:
-            case EVENT_CONTENT_SETTINGS_CHANGED:
-            case EVENT_CAL_SETTINGS_CHANGED:
-            case EVENT_SECURITY_SETTINGS_CHANGED:
-            case EVENT_SYSTEM_SETTINGS_CHANGED:
-            case EVENT_DIR_SERVER_DISABLED:
-            case EVENT_DIR_SERVER_STATUS_CHANGED:
-            case EVENT_DIR_SERVER_MODIFIED:
-            case EVENT_DIR_ENTRY_ADDED:
-            case EVENT_DIR_ENTRY_REMOVED:
-            case EVENT_DIR_ENTRY_CHANGED:
-            case EVENT_CAL_MEETING_ADDED:
-            case EVENT_CAL_MEETING_REMOVED:
-            case EVENT_CAL_MEETING_CHANGED:
-            case EVENT_CAL_SERVER_CHANGED:
-                return Payload.OWNED;
-            case EVENT_AUDIO_SYSTEM_CHANGED:
-            case EVENT_COMM_CALL_LIST_CHANGED:
-            case EVENT_COMM_SYSTEM_CHANGED:
-            case EVENT_COMM_CONFERENCE_CHANGED:
-            case EVENT_DIR_SYSTEM_CHANGED:
-            case EVENT_CAL_CHANGED:
-                return Payload.RECORD;
-            default:
-                return Payload.VALUES;
-        }
     }
 
     /**

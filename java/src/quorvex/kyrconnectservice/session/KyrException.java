@@ -1,5 +1,7 @@
 package quorvex.kyrconnectservice.session;
 
+import quorvex.kyrconnectservice.KyrErrors;
+
 /**
  * A failed operation: the CSAPI code (negative) and its text, worded as the
  * library's {@code csErrorString}.
@@ -8,9 +10,9 @@ public class KyrException extends Exception {
     private static final long serialVersionUID = 1L;
 
     /** "No Connection": the session is not connected, or lost the connection during the call. */
-    public static final int NO_CONNECTION = -18;
+    public static final int NO_CONNECTION = KyrErrors.CSAPI_ERR_NO_CONNECT;
     /** "Pairing required". */
-    public static final int PAIRING_REQUIRED = -23;
+    public static final int PAIRING_REQUIRED = KyrErrors.CSAPI_ERR_PAIRING_REQUIRED;
 
     private final int code;
     private final String operation;

@@ -147,6 +147,7 @@ public final class KyrSession implements AutoCloseable {
     private SessionState state = SessionState.IDLE;
     private ScheduledThreadPoolExecutor worker;
     private volatile Thread workerThread;
+    private volatile String fingerprint;
     private boolean setUp;
     private long connectedAt;
     private int attempt; // stale scheduled attempts carry an older number
@@ -232,6 +233,17 @@ public final class KyrSession implements AutoCloseable {
 
     public VideoOps video() {
         return video;
+    }
+
+    /**
+     * The fingerprint of the codec's key (SHA-256 of its public key, 64 hex
+     * digits) as last seen on a TLS connection, also while pairing is
+     * required: show it when pairing, keep it with the codec's address and
+     * pin it ({@link SessionBuilder#pinnedFingerprint}) from then on. Null
+     * before the first TLS connection.
+     */
+    public String serverFingerprint() {
+        return fingerprint;
     }
 
     /** @return the state now (listeners hear of each change in order) */
@@ -349,6 +361,9 @@ public final class KyrSession implements AutoCloseable {
                 w.execute(() -> {
                     if (setUp) {
                         natives.service.disconnect();
+                        if (cfg.pinnedFingerprint != null) {
+                            natives.service.setPinnedFingerprint(null);
+                        }
                         natives.service.release();
                     }
                 });
@@ -410,6 +425,14 @@ public final class KyrSession implements AutoCloseable {
                 return;
             }
             setUp = true;
+            // The pin holds for the process: set for this session, removed again by close().
+            int pr = cfg.pinnedFingerprint == null ? 0 : natives.service.setPinnedFingerprint(cfg.pinnedFingerprint);
+            if (pr < 0) {
+                synchronized (this) {
+                    moveTo(SessionState.IDLE, pr);
+                }
+                return;
+            }
         }
         long live = (Math.max(0, cfg.liveness.toMillis()) + 999) / 1000; // whole seconds, rounded up
         int lr = natives.setLiveness((int) Math.min(Integer.MAX_VALUE, live));
@@ -421,6 +444,9 @@ public final class KyrSession implements AutoCloseable {
         natives.service.disconnect();
         int rc = natives.service.connect(cfg.address, cfg.serialNumber, cfg.clientVersion, cfg.minServerVersion,
                                          cfg.maxServerVersion);
+        if (rc == 0 || rc == KyrException.PAIRING_REQUIRED) {
+            fingerprint = natives.service.getServerFingerprint();
+        }
         if (rc == KyrException.PAIRING_REQUIRED && name != null) {
             rc = natives.service.pair(name, password);
             if (rc != 0 && Refusals.permanent(rc)) {
@@ -527,6 +553,8 @@ public final class KyrSession implements AutoCloseable {
         }
         if (event != null) {
             deliver(event);
+        } else if (KyrEvents.payloadKind(code) == KyrEvents.PAYLOAD_OWNED && value1 > 0) {
+            LOG.warning("event " + KyrEvents.eventName(code) + " handed over a list the session cannot release");
         }
     }
 

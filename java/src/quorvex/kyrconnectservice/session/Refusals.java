@@ -1,5 +1,7 @@
 package quorvex.kyrconnectservice.session;
 
+import static quorvex.kyrconnectservice.KyrErrors.*;
+
 /** Which connection failures do not pass by retrying. */
 final class Refusals {
     private Refusals() {
@@ -7,17 +9,19 @@ final class Refusals {
 
     /**
      * True when the codec refused for good: the serial number or the
-     * credentials (-11), versions that do not match (-14, -29, -30), too many
-     * attempts (-31), or a request the library rejects as it is (-10).
+     * credentials, versions that do not match, too many attempts, a codec
+     * whose key is not the pinned one, or a request the library rejects as
+     * it is.
      */
     static boolean permanent(int code) {
         switch (code) {
-            case -10:
-            case -11:
-            case -14:
-            case -29:
-            case -30:
-            case -31:
+            case CSAPI_ERR_BAD_PARAMETER:
+            case CSAPI_ERR_NOT_AUTHORIZED:
+            case CSAPI_ERR_WRONG_VERSION:
+            case CSAPI_ERR_WRONG_CLIENT_VERSION:
+            case CSAPI_ERR_WRONG_SERVER_VERSION:
+            case CSAPI_ERR_TOO_MANY_ATTEMPTS:
+            case CSAPI_ERR_SERVER_IDENTITY:
                 return true;
             default:
                 return false;

@@ -16,6 +16,7 @@ public final class SessionBuilder {
     Duration firstDelay = Duration.ofMillis(250);
     Duration maxDelay = Duration.ofSeconds(30);
     Duration liveness = Duration.ofSeconds(5);
+    String pinnedFingerprint;
 
     SessionBuilder(String address, String serialNumber) {
         if (address == null || serialNumber == null) {
@@ -61,6 +62,18 @@ public final class SessionBuilder {
     /** How soon a silent connection counts as lost (default 5 s); {@link Duration#ZERO} turns probing off. */
     public SessionBuilder liveness(Duration liveness) {
         this.liveness = liveness;
+        return this;
+    }
+
+    /**
+     * Accepts only a codec whose key has this fingerprint (64 hex digits, as
+     * {@link KyrSession#serverFingerprint()} gave it when the codec was first
+     * paired). A codec presenting another key is refused with -32 ("Server
+     * identity changed") before anything is sent, and the session stops in
+     * {@link SessionState#IDLE}. Null: no pin.
+     */
+    public SessionBuilder pinnedFingerprint(String hex) {
+        pinnedFingerprint = hex;
         return this;
     }
 

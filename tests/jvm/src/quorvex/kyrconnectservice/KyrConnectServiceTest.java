@@ -19,6 +19,7 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.List;
+import java.util.Locale;
 import java.util.stream.Stream;
 
 import org.junit.After;
@@ -27,8 +28,8 @@ import org.junit.Test;
 
 /**
  * The service on a real JVM against the codec simulator over TLS 1.0: set-up,
- * connect, pairing, loss of the codec, disconnect and release, as Java sees
- * them through postEventFromNative.
+ * connect, pairing, the codec's fingerprint and pin, loss of the codec,
+ * disconnect and release, as Java sees them through postEventFromNative.
  */
 public class KyrConnectServiceTest {
     static final String SERIAL = "KYR-JVM-0001";
@@ -43,6 +44,7 @@ public class KyrConnectServiceTest {
     @After
     public void tearDown() throws Exception {
         if (svc != null) {
+            svc.setPinnedFingerprint(null);
             svc.release();
         }
         if (sim != null) {
@@ -286,12 +288,67 @@ public class KyrConnectServiceTest {
     }
 
     @Test
+    public void fingerprintAtPairingThenPinnedConnects() throws Exception {
+        startSim(true);
+        assertEquals(64, sim.fingerprint.length());
+        setUpService();
+        assertNull("not connected", svc.getServerFingerprint());
+        assertEquals(-23, connect());
+        assertEquals(Integer.valueOf(KYR_Connect_PairingRequired), rec.nextState(WAIT));
+        String fp = svc.getServerFingerprint();
+        assertEquals("the codec's key, shown while pairing", sim.fingerprint, fp);
+        assertEquals(0, svc.pair(ADMIN, PASSWORD));
+        assertEquals(Integer.valueOf(KYR_Connect_Connected), rec.nextState(WAIT));
+        svc.disconnect();
+        rec.nextState(WAIT);
+        assertNull(svc.getServerFingerprint());
+
+        // Trust on first use: the app stores fp and pins it from now on.
+        assertEquals(0, svc.setPinnedFingerprint(fp.toUpperCase(Locale.ROOT)));
+        assertEquals(0, connect());
+        assertEquals(Integer.valueOf(KYR_Connect_Connected), rec.nextState(WAIT));
+        assertEquals(fp, svc.getServerFingerprint());
+        svc.disconnect();
+        rec.nextState(WAIT);
+
+        // Another key: refused before any request reaches it.
+        int versions = sim.count("csVersion");
+        assertEquals(0, svc.setPinnedFingerprint("0123456789abcdef".repeat(4)));
+        assertEquals(KyrErrors.CSAPI_ERR_SERVER_IDENTITY, connect());
+        assertEquals(Integer.valueOf(KYR_Connect_Failed), rec.nextState(WAIT));
+        assertEquals(KYR_Connect_Failed, svc.getConnectionState());
+        assertNull(svc.getServerFingerprint());
+        assertEquals(versions, sim.count("csVersion"));
+    }
+
+    @Test
+    public void onlySixtyFourHexDigitsArePinnedAndABadPinKeepsTheOldOne() throws Exception {
+        startSim(true);
+        setUpService();
+        String other = "fedcba9876543210".repeat(4);
+        assertEquals(0, svc.setPinnedFingerprint(other));
+        String[] bad = {"abc", "g".repeat(64), other + "0", other.substring(1), " " + other.substring(1),
+                        "\u00e9".repeat(64), other.substring(0, 63) + "\u0000"};
+        for (String b : bad) {
+            assertEquals(b, -10, svc.setPinnedFingerprint(b));
+        }
+        assertEquals("the earlier pin still holds", -32, connect());
+        assertEquals(0, svc.setPinnedFingerprint(""));
+        assertEquals(-23, connect());
+        assertEquals(0, svc.setPinnedFingerprint(other));
+        assertEquals(0, svc.setPinnedFingerprint(null));
+        assertEquals(-23, connect());
+    }
+
+    @Test
     public void eventCodesMatchTheNativeTable() {
         assertEquals(0x104, KyrEvents.EVENT_CONNECT_STATE_CHANGED);
         assertEquals(0xA00, KyrEvents.EVENT_ERROR);
         assertEquals("EVENT_COMM_CALL_STATE_CHANGED", KyrEvents.eventName(769));
         assertEquals("KYR_Connect_PairingRequired", KyrEvents.stateName(3));
         assertNotNull(KyrEvents.eventName(12345));
+        assertEquals(-32, KyrErrors.CSAPI_ERR_SERVER_IDENTITY);
+        assertEquals(-18, KyrErrors.CSAPI_ERR_NO_CONNECT);
     }
 
     /** Live threads of this process with the given name (Linux). */

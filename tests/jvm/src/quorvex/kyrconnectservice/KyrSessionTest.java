@@ -226,4 +226,28 @@ public class KyrSessionTest {
         long ms = (System.nanoTime() - t0) / 1_000_000;
         assertTrue("connected " + ms + " ms after networkAvailable()", ms < 5000);
     }
+
+    @Test
+    public void aPinnedFingerprintAdmitsTheCodecWithThatKeyAndStopsAtAnother() throws Exception {
+        sim = startSim(0, false);
+        session = probe.watch(probe.builder(sim, SERIAL).build());
+        session.start();
+        probe.await(SessionState.CONNECTED);
+        String fingerprint = session.serverFingerprint();
+        assertTrue(String.valueOf(fingerprint), fingerprint != null && fingerprint.matches("[0-9a-f]{64}"));
+        session.close();
+        int versions = sim.count("csVersion");
+
+        String other = (fingerprint.charAt(0) == '0' ? "1" : "0") + fingerprint.substring(1);
+        session = probe.watch(probe.builder(sim, SERIAL).pinnedFingerprint(other).build());
+        session.start();
+        assertEquals(-32, probe.await(SessionState.IDLE).code);
+        assertTrue("no retries", probe.drain(1000).isEmpty());
+        assertEquals("nothing was sent to the other key", versions, sim.count("csVersion"));
+        session.close();
+
+        session = probe.watch(probe.builder(sim, SERIAL).pinnedFingerprint(fingerprint.toUpperCase()).build());
+        session.start();
+        probe.await(SessionState.CONNECTED);
+    }
 }

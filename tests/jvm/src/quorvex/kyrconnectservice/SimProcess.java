@@ -17,6 +17,8 @@ import java.util.regex.Pattern;
 final class SimProcess implements AutoCloseable {
     final String host;
     final int port;
+    /** The codec's key fingerprint (64 hex digits), "" when it has none. */
+    final String fingerprint;
     private final Process process;
     private final BufferedReader out;
     private final Writer in;
@@ -34,6 +36,8 @@ final class SimProcess implements AutoCloseable {
         }
         host = m.group(1);
         port = Integer.parseInt(m.group(2));
+        Matcher fp = Pattern.compile("fingerprint=([0-9a-f]{64})").matcher(first);
+        fingerprint = fp.find() ? fp.group(1) : "";
     }
 
     static SimProcess start(String... args) throws IOException {
