@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <time.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -276,15 +277,24 @@ void give_up_on_readers(uint64_t seq, int64_t now) {
     if (holds_up(r, seq, now)) r->givenUp = true;
 }
 
+std::atomic<int (*)(int)> gStateReader{nullptr};
+
+int instance_state(int instance) {
+  int (*state)(int) = gStateReader.load();
+  return state ? state(instance) : CLIENT_STATE_DISCONNECTED;
+}
+
 bool any_instance_connected() {
   for (int i = 0; i < CSAPI_SRVR_MAX; i++)
-    if (csapi_client_get_state(i) != CLIENT_STATE_DISCONNECTED) return true;
+    if (instance_state(i) != CLIENT_STATE_DISCONNECTED) return true;
   return false;
 }
 
 }  // namespace
 
 namespace csapi_detail {
+
+void callback_set_state_reader(int (*state)(int instance)) { gStateReader.store(state); }
 
 RingView ring_view() {
   pthread_mutex_lock(&callbacks_mut);
@@ -550,7 +560,7 @@ int csapi_client_process_callbacks(int timeoutMs, int global) {
     int instance = -1;
     rc = wait_on(reg, &instance, buf, timeoutMs);
     if (rc != 0) break;
-    if (csapi_client_get_state(instance) != CLIENT_STATE_READY || buf->len == 0) continue;
+    if (instance_state(instance) != CLIENT_STATE_READY || buf->len == 0) continue;
     csapi_detail::TopScan scan;
     if (!csapi_detail::scan_top(buf->data, buf->len, &scan) || !scan.method) {
       csLog("csapi_client", CS_LOG_ERR, "missing method parameter in notification msg\n");
@@ -669,7 +679,7 @@ int csCallbackProcess(int timeoutMs) { return leave(csapi_client_process_callbac
 int csGlobalCallbackProcess(int timeoutMs) { return leave(csapi_client_process_callbacks(timeoutMs, 1)); }
 
 int csCallbackProcessPerInstance(int instance, int timeoutMs) {
-  if (instance < 0 || instance >= CSAPI_SRVR_MAX || csapi_client_get_state(instance) != CLIENT_STATE_READY)
+  if (instance < 0 || instance >= CSAPI_SRVR_MAX || instance_state(instance) != CLIENT_STATE_READY)
     return leave(CSAPI_ERR_NO_CONNECT);
   return leave(csapi_client_process_callbacks(timeoutMs, 0));
 }

@@ -22,15 +22,12 @@
 
 #include "csapi/client/cs_dispatch.h"
 #include "csapi/client/csapi_callback.h"
-#include "csapi/client/csapi_hash.h"
 #include "csapi/client/csapi_internal.h"
 #include "csapi/client/csapi_rpc.h"
 #include "csapi/client/test/csapi_test.h"
 #include "ipc/libccom/ccom.h"
 
 namespace {
-
-constexpr int kMarshSlots = 256;
 
 using Waiter = csapi_ticket_t; /* done: 0 waiting, 1 answer in rsp, or the failure */
 
@@ -48,8 +45,6 @@ struct Srvr {
   bool claimed;                        /* being set up by new_csapi_client (gSrvrMutex) */
   int senders;                         /* callers inside ccom_client_send */
   Waiter *waiters;
-  pthread_t reader;
-  bool readerKnown;
   char protoVers[33];
   char srvrDeviceType[33];
   char srvrSWVer[65];
@@ -60,14 +55,9 @@ struct Srvr {
 
 Srvr gSrvr[CSAPI_SRVR_MAX];
 pthread_mutex_t gSrvrMutex = PTHREAD_MUTEX_INITIALIZER;
-std::atomic<int> gConnecting{0};
 
 std::atomic<bool> gInitialised{false};
 std::atomic<csConfigReadFunc> gConfigRead{nullptr};
-
-csHashTable marshFuncHashTable;
-csHashSlot marshFuncHashEntries[kMarshSlots];
-pthread_rwlock_t marshLock = PTHREAD_RWLOCK_INITIALIZER;
 
 pthread_once_t gOnce = PTHREAD_ONCE_INIT;
 pthread_condattr_t gMonoAttr;
@@ -79,6 +69,9 @@ void once_init() {
     pthread_mutex_init(&s.rspMutex, nullptr);
     pthread_cond_init(&s.idle, nullptr);
   }
+  /* Dispatch reads the instances' states through this; it calls nothing
+   * else of the core. */
+  csapi_detail::callback_set_state_reader(csapi_client_get_state);
 }
 
 void ensure_init() { pthread_once(&gOnce, once_init); }
@@ -146,15 +139,8 @@ void drop_connection(Srvr &s) {
   pthread_mutex_lock(&s.rspMutex);
   (void)wait_no_senders_locked(s, 0);
   s.conn = nullptr;
-  s.readerKnown = false;
   pthread_mutex_unlock(&s.rspMutex);
   ccom_client_free(c);
-}
-
-Srvr *find_by_client(ccom_client_t *c) {
-  for (Srvr &s : gSrvr)
-    if (s.client.load() == c) return &s;
-  return nullptr;
 }
 
 /* Gives a response to the call waiting for its id. The buffer passes to the
@@ -347,17 +333,6 @@ int answer_result(ccom_msg_t *msg) {
 
 namespace csapi_detail {
 
-csMarshFunc lookup_marsh(const char *name) {
-  pthread_rwlock_rdlock(&marshLock);
-  csMarshFunc f = nullptr;
-  if (marshFuncHashTable.size > 0) {
-    void *v = HashLookup(&marshFuncHashTable, name, 0);
-    f = reinterpret_cast<csMarshFunc>(v);
-  }
-  pthread_rwlock_unlock(&marshLock);
-  return f;
-}
-
 csConfigReadFunc installed_config_read() { return gConfigRead.load(); }
 
 int call_begin(unsigned int instance, ccom_msg_t *msg, int timeout, csapi_ticket_t *ticket) {
@@ -519,7 +494,6 @@ int new_csapi_client(char *address) {
   pthread_mutex_lock(&s.rspMutex);
   s.ended = false;
   s.waiters = nullptr;
-  s.readerKnown = false;
   s.protoVers[0] = s.srvrDeviceType[0] = s.srvrSWVer[0] = s.srvrChallenge[0] = '\0';
   s.minClientSWVer[0] = s.maxClientSWVer[0] = '\0';
   pthread_mutex_unlock(&s.rspMutex);
@@ -535,10 +509,10 @@ int new_csapi_client(char *address) {
   }
   int useTls = port != CSAPI_PLAIN_PORT;
 
-  gConnecting.fetch_add(1);
-  ccom_client_t *c = ccom_client_connect(host, port, ccom_response_handler, useTls);
+  /* The entry itself is the connection's user pointer: its reader finds it
+   * without searching, even before the handle is stored below. */
+  ccom_client_t *c = ccom_client_connect(host, port, ccom_response_handler, useTls, &s);
   if (!c) {
-    gConnecting.fetch_sub(1);
     const bool identity = ccom_client_connect_result() == CCOM_CONNECT_IDENTITY;
     csLog("csapi_client", CS_LOG_ERR, "can't connect to csapi server:%s\n", host);
     pthread_mutex_lock(&gSrvrMutex);
@@ -548,10 +522,12 @@ int new_csapi_client(char *address) {
   }
   pthread_mutex_lock(&s.rspMutex);
   s.conn = c;
-  s.state.store(CLIENT_STATE_CONNECTED);
-  s.client.store(c);
+  /* A connection its reader already saw end stays ended. */
+  if (!s.ended) {
+    s.state.store(CLIENT_STATE_CONNECTED);
+    s.client.store(c);
+  }
   pthread_mutex_unlock(&s.rspMutex);
-  gConnecting.fetch_sub(1);
 
   pthread_mutex_lock(&gSrvrMutex);
   (void)csapiClientInitAll();
@@ -595,65 +571,18 @@ ccom_msg_t *csapi_client_msg_alloc(void) { return ccom_client_msg_alloc(); }
 
 void csapi_client_msg_free(ccom_msg_t *msg) { (void)ccom_client_msg_free(msg); }
 
-int csapi_client_add_marsh_table(const csMarshEntry *table) {
-  if (!table) return -1;
-  pthread_rwlock_wrlock(&marshLock);
-  if (marshFuncHashTable.size == 0) (void)HashInit(&marshFuncHashTable, marshFuncHashEntries, kMarshSlots);
-  int rc = 0;
-  for (const csMarshEntry *e = table; e->name; e++) {
-    if (!e->func) {
-      (void)HashDelete(&marshFuncHashTable, e->name);
-      continue;
-    }
-    if (HashAdd(&marshFuncHashTable, e->name, reinterpret_cast<void *>(e->func)) != 0) {
-      csLog("csapi_client", CS_LOG_ERR, "hash table add error\n");
-      rc = -1;
-      break;
-    }
-  }
-  pthread_rwlock_unlock(&marshLock);
-  return rc;
-}
-
-int csapiClientInitAll(void) {
-  int rc = 0;
-#define CS_INIT_MODULE(m) \
-  if (m##ClientInit() != 0 && rc == 0) rc = -1;
-  CS_MODULE_LIST(CS_INIT_MODULE)
-#undef CS_INIT_MODULE
-  return rc;
-}
-
-int ccom_response_handler(ccom_client_t *client) {
-  ensure_init();
-  if (!client) {
-    /* The reader of some connection is ending; it is the calling thread. */
-    pthread_t self = pthread_self();
-    for (Srvr &s : gSrvr) {
-      pthread_mutex_lock(&s.rspMutex);
-      if (s.readerKnown && pthread_equal(s.reader, self) && !s.ended) end_connection_locked(s);
-      pthread_mutex_unlock(&s.rspMutex);
-    }
-    return -1;
-  }
-  Srvr *sp = find_by_client(client);
-  if (!sp) {
-    /* The reader may start before new_csapi_client has stored the handle. */
-    if (gConnecting.load() > 0) {
-      struct timespec ts = {0, 1000000L};
-      nanosleep(&ts, nullptr);
-      return 0;
-    }
-    return -1;
-  }
+int ccom_response_handler(ccom_client_t *client, void *user) {
+  Srvr *sp = static_cast<Srvr *>(user);
+  if (!sp || sp < gSrvr || sp >= gSrvr + CSAPI_SRVR_MAX) return -1;
   Srvr &s = *sp;
-  int instance = (int)(sp - gSrvr);
-  pthread_mutex_lock(&s.rspMutex);
-  if (!s.readerKnown) {
-    s.reader = pthread_self();
-    s.readerKnown = true;
+  if (!client) {
+    /* Its reader is ending. */
+    pthread_mutex_lock(&s.rspMutex);
+    if (!s.ended) end_connection_locked(s);
+    pthread_mutex_unlock(&s.rspMutex);
+    return -1;
   }
-  pthread_mutex_unlock(&s.rspMutex);
+  const int instance = (int)(sp - gSrvr);
 
   ccom_msg_t *buf = ccom_client_msg_alloc();
   if (!buf) return -1;

@@ -141,8 +141,9 @@ KYR_API int csapi_call_end(csapi_ticket_t *ticket);
 KYR_API ccom_msg_t *csapi_client_msg_alloc(void);
 KYR_API void csapi_client_msg_free(ccom_msg_t *msg);
 KYR_API int csapiClientInitAll(void);
-/* The transport's message handler for every instance (reader thread). */
-KYR_API int ccom_response_handler(ccom_client_t *client);
+/* The transport's message handler for every instance (reader thread); user
+ * is the instance's table entry, given to ccom_client_connect. */
+KYR_API int ccom_response_handler(ccom_client_t *client, void *user);
 
 /* ---- session handshake ---- */
 KYR_API int csConnect(const char *address, const char *deviceType, const char *swVer, const char *minSrvrSWVer,

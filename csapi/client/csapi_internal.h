@@ -68,6 +68,13 @@ void ring_set_patience(int activeWindowMs, int waitBoundMs);
  * may be behind the notification being written. */
 void callback_thread_calling(bool calling);
 
+/* How dispatch learns an instance's state (csapi_client_get_state), given
+ * by the client core when it starts: the callback module calls nothing of
+ * the core, and the core reaches it only through callback_postmsg (the
+ * reader's hand-off) and the calls above. Until set, no instance is
+ * connected. */
+void callback_set_state_reader(int (*state)(int instance));
+
 }  // namespace csapi_detail
 
 #endif

@@ -159,13 +159,17 @@ typedef struct ccom_client_t ccom_client_t;
 
 /* Runs on the reader thread whenever the connection is readable or a
  * one-second wait passed; return 0 to keep reading, non-zero to end the
- * reader. Called once more with null when the reader ends. */
-typedef int (*ccom_msg_handler_fn)(ccom_client_t *client);
+ * reader. Called once more with a null client when the reader ends. user is
+ * the pointer given to ccom_client_connect, every time, so the handler never
+ * has to search for the owner of its connection. */
+typedef int (*ccom_msg_handler_fn)(ccom_client_t *client, void *user);
 
 /* Connects (TCP keep-alive, TLS 1.0 to 1.3 unless to 127.0.0.1, or the flag
- * is 0, or "csapidisablessl.dat" exists) and starts the reader. Null on
- * failure; ccom_client_connect_result tells an identity failure apart. */
-KYR_API ccom_client_t *ccom_client_connect(const char *host, int port, ccom_msg_handler_fn handler, int use_tls);
+ * is 0, or "csapidisablessl.dat" exists) and starts the reader, which hands
+ * user to every handler call. Null on failure; ccom_client_connect_result
+ * tells an identity failure apart. */
+KYR_API ccom_client_t *ccom_client_connect(const char *host, int port, ccom_msg_handler_fn handler, int use_tls,
+                                           void *user);
 /* 0, or -1. Any thread. */
 KYR_API int ccom_client_send(ccom_client_t *client, ccom_msg_t *msg);
 /* Reader thread only: the framed length, 0 when nothing can be read now,

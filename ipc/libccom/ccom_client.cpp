@@ -118,13 +118,13 @@ void *client_reader(void *arg) {
       csLog(kName, CS_LOG_WARNING, "client_reader() read_ready error:%s\n", strerror(errno));
       break;
     }
-    if (c->msg_handler(c) != 0) break;
+    if (c->msg_handler(c, c->user) != 0) break;
     /* A connection that failed or is being disconnected has nothing more
      * to deliver; a handler that ignores -1 must not keep the reader (and
      * the disconnect that joins it) spinning. */
     if (c->sock.load() <= 0) break;
   }
-  c->msg_handler(nullptr);
+  c->msg_handler(nullptr, c->user);
   int expect = c->fd;
   c->sock.compare_exchange_strong(expect, -1);
   release_connection(c);
@@ -229,7 +229,7 @@ extern "C" KYR_API int close_socket(int fd) {
 }
 
 extern "C" KYR_API ccom_client_t *ccom_client_connect(const char *host, int port, ccom_msg_handler_fn handler,
-                                                      int use_tls) {
+                                                      int use_tls, void *user) {
   ccom_tls_connect_begin();
   if (!host) {
     csLog(kName, CS_LOG_ERR, "couldn't lookup host: %s\n", "(null)");
@@ -260,6 +260,7 @@ extern "C" KYR_API ccom_client_t *ccom_client_connect(const char *host, int port
     return nullptr;
   }
   c->msg_handler = handler;
+  c->user = user;
   c->use_tls = 1;
   c->fd = -1;
   pthread_mutex_init(&c->fd_lock, nullptr);

@@ -84,6 +84,7 @@ struct ccom_client_t {
   int32_t port;
   std::atomic<int32_t> sock; /* 0 = disconnected, -1 = failed/ended, else the descriptor */
   ccom_msg_handler_fn msg_handler;
+  void *user; /* handed back to msg_handler */
   pthread_t reader;
   pthread_mutex_t write_lock; /* serialises senders */
   int32_t use_tls;

@@ -28,14 +28,15 @@ using namespace std::chrono_literals;
 using kyrtest::TestConn;
 using kyrtest::TestServer;
 
-// What the reader thread delivered. One client at a time per test (the
-// handler has no user pointer), reached through g_sink.
+// What the reader thread delivered. One client at a time per test, reached
+// through g_sink; the fixture also hands it as the connection's user pointer.
 struct Sink {
   std::mutex mu;
   std::condition_variable cv;
   std::vector<std::string> msgs;
   int null_calls = 0;
   int calls = 0;
+  int foreign_user = 0;  // handler calls whose user pointer was not this sink
   bool one_per_call = false;  // return after each message, as a lazy handler would
 
   bool WaitFor(const std::function<bool()> &pred, std::chrono::milliseconds limit = 5000ms) {
@@ -53,8 +54,12 @@ struct Sink {
 };
 Sink *g_sink = nullptr;
 
-int Handler(ccom_client_t *c) {
+int Handler(ccom_client_t *c, void *user) {
   Sink *s = g_sink;
+  if (user != s) {
+    std::lock_guard<std::mutex> g(s->mu);
+    s->foreign_user++;
+  }
   if (!c) {
     std::lock_guard<std::mutex> g(s->mu);
     s->null_calls++;
@@ -101,7 +106,7 @@ struct ClientFixture : ::testing::Test {
   std::unique_ptr<TestConn> ConnectTo(TestServer &srv, int use_tls) {
     std::unique_ptr<TestConn> conn;
     std::thread acc([&] { conn = srv.Accept(5000); });
-    client = ccom_client_connect(srv.host().c_str(), srv.port(), Handler, use_tls);
+    client = ccom_client_connect(srv.host().c_str(), srv.port(), Handler, use_tls, &sink);
     acc.join();
     return conn;
   }
@@ -286,6 +291,23 @@ TEST_F(ClientFixture, OtherAddressesUseTlsOnlyWhenAskedAndNotDisabled) {
   EXPECT_EQ(raw, "{}");
 }
 
+TEST_F(ClientFixture, TheUserPointerComesBackOnEveryCallUpToTheLast) {
+  TestServer srv;
+  ASSERT_TRUE(srv.Start());
+  auto conn = ConnectTo(srv, 0);
+  ASSERT_NE(client, nullptr);
+  ASSERT_TRUE(conn);
+  ASSERT_TRUE(conn->Send("{\"a\":1}"));
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.msgs.size() >= 1; }));
+  ccom_client_disconnect(client);
+  ccom_client_free(client);
+  client = nullptr;
+  std::lock_guard<std::mutex> g(sink.mu);
+  EXPECT_GE(sink.calls, 1);
+  EXPECT_EQ(sink.null_calls, 1);
+  EXPECT_EQ(sink.foreign_user, 0);
+}
+
 TEST_F(ClientFixture, NullHandlerFailsBeforeAnySocket) {
   kyrtest::LogCapture cap;
   csLogLocalEnable(1);
@@ -293,7 +315,7 @@ TEST_F(ClientFixture, NullHandlerFailsBeforeAnySocket) {
   ASSERT_TRUE(srv.Start());
   int before = open("/dev/null", O_RDONLY);
   close(before);
-  EXPECT_EQ(ccom_client_connect("127.0.0.1", srv.port(), nullptr, 0), nullptr);
+  EXPECT_EQ(ccom_client_connect("127.0.0.1", srv.port(), nullptr, 0, nullptr), nullptr);
   int after = open("/dev/null", O_RDONLY);
   close(after);
   csLogLocalEnable(0);
@@ -321,10 +343,10 @@ TEST_F(ClientFixture, ConnectFailuresYieldNull) {
   };
   for (const auto &c : cases) {
     kyrtest::LogCapture cap;
-    EXPECT_EQ(ccom_client_connect(c.host, c.port, Handler, 0), nullptr) << c.host << ":" << c.port;
+    EXPECT_EQ(ccom_client_connect(c.host, c.port, Handler, 0, &sink), nullptr) << c.host << ":" << c.port;
     EXPECT_EQ(cap.Count(c.line), 1u) << c.host << ":" << c.port;
   }
-  EXPECT_EQ(ccom_client_connect(nullptr, 1, Handler, 0), nullptr);
+  EXPECT_EQ(ccom_client_connect(nullptr, 1, Handler, 0, &sink), nullptr);
 }
 
 TEST_F(ClientFixture, HandshakeWithASilentServerIsBounded) {
@@ -337,7 +359,7 @@ TEST_F(ClientFixture, HandshakeWithASilentServerIsBounded) {
   std::unique_ptr<TestConn> raw;
   std::thread acc([&] { raw = srv.AcceptRaw(5000); });  // accepts TCP, never speaks TLS
   auto t0 = std::chrono::steady_clock::now();
-  client = ccom_client_connect(srv.host().c_str(), srv.port(), Handler, 1);
+  client = ccom_client_connect(srv.host().c_str(), srv.port(), Handler, 1, &sink);
   auto took = std::chrono::steady_clock::now() - t0;
   acc.join();
   ccom_handshake_timeout_ms = saved;
@@ -469,7 +491,7 @@ TEST_F(ClientFixture, TalksToOpensslSServerTls1) {
   };
   // The server needs a moment to listen; retry the connect for a while.
   for (int i = 0; i < 50 && !client; i++) {
-    client = ccom_client_connect("127.0.0.2", port, Handler, 1);
+    client = ccom_client_connect("127.0.0.2", port, Handler, 1, &sink);
     if (!client) std::this_thread::sleep_for(100ms);
   }
   ASSERT_NE(client, nullptr) << out;

@@ -17,7 +17,7 @@ namespace {
 using kyrtest::TestConn;
 using kyrtest::TestServer;
 
-int Drain(ccom_client_t *c) {
+int Drain(ccom_client_t *c, void *) {
   if (!c) return -1;
   ccom_msg_t *m = ccom_client_msg_alloc();
   int n;
@@ -43,7 +43,7 @@ struct Tls : ::testing::Test {
   // The library connects while the server accepts on a helper thread.
   void Connect(TestServer &srv) {
     std::thread acc([&] { conn = srv.Accept(5000); });
-    client = ccom_client_connect(srv.host().c_str(), srv.port(), Drain, 1);
+    client = ccom_client_connect(srv.host().c_str(), srv.port(), Drain, 1, nullptr);
     acc.join();
   }
   std::string Fingerprint() {
