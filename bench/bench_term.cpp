@@ -20,12 +20,12 @@ std::string term_json(int32_t id) {
   t.rate = 6144;
   t.direction = 1;
   t.numCalls = 2;
-  snprintf(t.remoteSysID, sizeof t.remoteSysID, "Quorvex RealPresence Group 700 - Release 6.2.0.4 build 2291 (H.323/SIP, AES-256, dual 1080p60, content 4K, FECC, presets)");
+  snprintf(t.remoteSysID, sizeof t.remoteSysID, "Quorvex Q-Room 70 Conference Pro - Release 6.2.0.4 build 2291 (H.323/SIP, AES-256, dual 1080p60, content 4K, FECC, presets)");
   t.confIndex = 1;
   t.causeCode = 16;
   t.state = 9;
   t.connectTime = 1765200000;
-  snprintf(t.deviceName, sizeof t.deviceName, "QVX-G700-4B-NORTH");
+  snprintf(t.deviceName, sizeof t.deviceName, "QVX-QR70-4B-NORTH");
   t.numMedia = 6;
   t.id = id;
   t.callType = 2;

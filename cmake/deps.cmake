@@ -15,6 +15,12 @@ endif()
 find_package(Threads REQUIRED)
 find_package(OpenSSL 3 REQUIRED)
 find_package(cJSON REQUIRED)
+# Another ABI's JDK (set by its toolchain file) builds and runs the Java
+# parts, except under an emulator: javac must run on this host, and the
+# classes are the same for every ABI.
+if(KYR_CROSS_JAVA_HOME AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  set(ENV{JAVA_HOME} ${KYR_CROSS_JAVA_HOME})
+endif()
 # Prefer the JDK 17 the bootstrap installs, whatever else is on the machine.
 if(NOT DEFINED ENV{JAVA_HOME} AND EXISTS /usr/lib/jvm/java-17-openjdk-amd64)
   set(ENV{JAVA_HOME} /usr/lib/jvm/java-17-openjdk-amd64)

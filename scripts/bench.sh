@@ -43,6 +43,8 @@ if [ -f "$jar" ] && [ -f "$kyr_jar" ] && { [ -z "${KYR_BENCH_ONLY:-}" ] || [[ $K
     exit 1
   fi
   export KYR_BENCH_JVM_ROWS="$jvm_rows"
+elif [ -z "${KYR_BENCH_ONLY:-}" ] || [[ $KYR_BENCH_ONLY == *jvm* ]]; then
+  echo "not run: bench JVM figure (the Java part was not built: no JDK 17)"
 fi
 
 cd "$build"

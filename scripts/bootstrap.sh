@@ -6,7 +6,8 @@
 #
 # Extra arguments name more packages (clang for fuzzing, libbenchmark-dev) or
 # a group: @i386 (the 32-bit x86 build with its JVM, part of the default
-# tests) or @cross (the armhf and arm64 cross-builds run under qemu-user).
+# tests, and qemu-user for machines that cannot run it directly) or @cross
+# (the armhf and arm64 cross-builds run under qemu-user).
 # A package written NAME:ARCH is a multiarch package of another
 # architecture; that architecture is added to dpkg first.
 set -euo pipefail
@@ -32,7 +33,9 @@ for arg in "$@"; do
   case "$arg" in
     @i386)
       # The i386 JDK installs beside the amd64 one (/usr/lib/jvm/java-17-openjdk-i386).
-      read -r -a more <<<"g++-i686-linux-gnu $(target_libs i386) openjdk-17-jdk-headless:i386"
+      # qemu-user always: some kernels refuse 32-bit programs, and run.sh then
+      # runs the suites under qemu-i386 (KYR_I386_EMULATOR=1 forces that path).
+      read -r -a more <<<"g++-i686-linux-gnu $(target_libs i386) openjdk-17-jdk-headless:i386 qemu-user"
       EXTRA+=("${more[@]}") ;;
     @cross)
       read -r -a more <<<"qemu-user g++-arm-linux-gnueabihf $(target_libs armhf) g++-aarch64-linux-gnu $(target_libs arm64)"

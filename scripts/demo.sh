@@ -27,6 +27,9 @@ for f in "$LAUNCHER" "$JAR" "$LIB"; do
 done
 JAVA=java
 if [ -n "${JAVA_HOME:-}" ] && [ -x "$JAVA_HOME/bin/java" ]; then JAVA=$JAVA_HOME/bin/java; fi
+# Another ABI's build whose programs this host cannot run itself: KYR_EMULATOR
+# (e.g. qemu-i386) runs the simulator and java.
+read -r -a EMU <<<"${KYR_EMULATOR:-}"
 
 SERIAL=KYR-DEMO-0001
 ADMIN=admin
@@ -37,7 +40,7 @@ ADMIN_PWD=demo-secret
 start_sim() {
   local port_args=()
   if [ -n "${PORT:-}" ]; then port_args=(--port "$PORT"); fi
-  coproc SIM { exec "$LAUNCHER" "${port_args[@]}" --serial "$SERIAL" --pairing-required --admin-user "$ADMIN" \
+  coproc SIM { exec "${EMU[@]}" "$LAUNCHER" "${port_args[@]}" --serial "$SERIAL" --pairing-required --admin-user "$ADMIN" \
                     --admin-pwd "$ADMIN_PWD" --echo; }
   # Coprocess descriptors are not inherited by other jobs; keep copies.
   exec {SIM_OUT}<&"${SIM[0]}" {SIM_IN}>&"${SIM[1]}"
@@ -86,7 +89,7 @@ trap 'stop_sim; rm -rf "$CTL_DIR"' EXIT
 
 status=0
 run_app() {
-  "$JAVA" -Dkyrconnect.library="$LIB" -cp "$JAR" "quorvex.kyrconnectservice.demo.$DEMO_CLASS" \
+  "${EMU[@]}" "$JAVA" -Dkyrconnect.library="$LIB" -cp "$JAR" "quorvex.kyrconnectservice.demo.$DEMO_CLASS" \
     "127.0.0.2:$PORT" "$SERIAL" "$ADMIN" "$ADMIN_PWD" "$SECONDS_TO_LISTEN" "$CTL" \
     2> >(filter_lib >&2) | sed -u 's/^/app   | /'
 }

@@ -19,12 +19,9 @@
 #include "csapi/client/csapi_rpc.h"
 #include "platform/jni_util.h"
 #include "platform/kyr_log.h"
-#include "service/interfaces/kyr_fetch.h"
-#include "service/interfaces/directory.h"
 #include "service/interfaces/kyr_iface.h"
 #include "service/kvel.h"
-#include "service/kyr_cache.h"
-#include "service/interfaces/settings.h"
+#include "service/kyr_modules.h"
 #include "service/kyr_handles.h"
 #include "service/kyr_notify_table.h"
 
@@ -120,14 +117,12 @@ void cancel_connects() {
 std::mutex s_addrMutex; /* guards the two buffers while they are copied */
 char g_ipaddress[256];
 char g_serial_number[256];
-std::atomic<const char *> g_srvr_addr{nullptr};
 
+/* Gives the connection up; the modules hear of it once per connection. */
 void drop_connection() {
-  csDisconnect(g_server_instance.exchange(-1));
-  g_srvr_addr = nullptr;
-  SettingsWipeOldPassword();
-  /* The servers belong to the connection that reported them. */
-  DirectoryForgetServers();
+  const int instance = g_server_instance.exchange(-1);
+  csDisconnect(instance);
+  if (instance >= 0) kyr_modules_run(KYR_MODULE_LOSS, instance);
 }
 
 /* ---- state, close and start-up handshakes ---- */
@@ -241,57 +236,9 @@ void *eventLoop(void *) {
 
 /* ---- post-connect thread ---- */
 
-/* The records the post-connect fetch fills; on the heap (they are large
- * for a thread stack). */
-struct PostConnectRecords {
-  CSComm comm;
-  CSAudio audio;
-  CSDir dir;
-};
-
-/* A failed post-connect read: logged, its code returned. */
-int connected_failed(const char *what, int rc) {
-  kyr_log_printf(KYR_LOG_ERROR, kTag, "connected: %s (error:NULL, %s)\n", what, kyr_err_text(rc));
-  return rc;
-}
-
-}  // namespace
-
-/* The three records need nothing but the instance, so they are read
- * together; the known directory servers follow from the directory record
- * just read (counts, then servers: two more round trips). Each result is
- * judged and logged in the order the records used to be read. */
-extern "C" int kyr_post_connect_fetch(int instance) {
-  std::unique_ptr<PostConnectRecords> r(new (std::nothrow) PostConnectRecords());
-  if (!r) return CSAPI_ERR_OUT_OF_RESOURCES;
-  cs_op_ticket t[3];
-  (void)csCommGetBegin(&t[0], &r->comm, instance);
-  (void)csAudioGetBegin(&t[1], &r->audio, instance);
-  (void)csDirGetBegin(&t[2], &r->dir, instance);
-  int comm = cs_op_end(&t[0]), audio = cs_op_end(&t[1]), dir = cs_op_end(&t[2]);
-  int rc = 0;
-  if (comm == 0)
-    kyr_cache_comm_store(&r->comm);
-  else
-    rc = connected_failed("csCommGet", comm);
-  if (audio == 0)
-    kyr_cache_audio_store(&r->audio);
-  else if (connected_failed("csAudioGet", audio) && rc == 0)
-    rc = audio;
-  if (dir != 0) {
-    (void)connected_failed("csDirGet", dir);
-    return rc != 0 ? rc : dir;
-  }
-  kyr_cache_dir_store(&r->dir);
-  int servers = DirectoryKnownServersOf(&r->dir);
-  return rc != 0 ? rc : servers < 0 ? servers : 0;
-}
-
-namespace {
-
 void *connected_func(void *arg) {
   pthread_setname_np(pthread_self(), "kyr-connected");
-  (void)kyr_post_connect_fetch(static_cast<int>(reinterpret_cast<intptr_t>(arg)));
+  kyr_modules_run(KYR_MODULE_PAIR, static_cast<int>(reinterpret_cast<intptr_t>(arg)));
   return nullptr;
 }
 
@@ -837,7 +784,6 @@ extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeConnect(J
     memcpy(address_copy, g_ipaddress, sizeof address_copy);
     memcpy(serial_copy, g_serial_number, sizeof serial_copy);
   }
-  g_srvr_addr = g_ipaddress;
 
   if (was_connected) {
     /* The connection closed above is reported lost by the worker. */
@@ -861,8 +807,7 @@ extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeConnect(J
     return handle;
   }
   g_server_instance = handle;
-  kyr_cache_clear_all();
-  DirectoryForgetServers();
+  kyr_modules_run(KYR_MODULE_CONNECT, handle);
 
   const int rc = csAuth(handle, serial_copy);
   if (gen != s_connectGen.load()) {
@@ -971,6 +916,7 @@ extern "C" void Java_quorvex_kyrconnectservice_KyrConnectService_NativeFinalize(
     g_service_env = nullptr;
   }
   native_close();
+  kyr_modules_run(KYR_MODULE_RELEASE, -1);
 }
 
 extern "C" void Java_quorvex_kyrconnectservice_KyrConnectService_NativeRelease(JNIEnv *env, jobject thiz) {

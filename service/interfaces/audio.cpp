@@ -143,7 +143,7 @@ KYR_AUDIO_JNI(void, NativePlayDTMF)(JNIEnv *env, jobject, jstring chars, jint du
 KYR_AUDIO_JNI(jlong, NativeGetAudioSystem)(JNIEnv *, jobject) { return kyr_handle_result(kyr_audio_get_system()); }
 
 KYR_AUDIO_JNI(jlong, NativeGetAudioSettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(GetAudioSystemSettings());
+  return kyr_settings_result(GetAudioSystemSettings());
 }
 
 KYR_AUDIO_JNI(jint, NativeSetAudioSettings)(JNIEnv *env, jobject, jstring key, jstring value) {

@@ -237,7 +237,7 @@ KYR_API JNIEXPORT jlong JNICALL KYR_CAL_JNI(NativeGetMeetings)(JNIEnv *, jobject
 }
 
 KYR_API JNIEXPORT jlong JNICALL KYR_CAL_JNI(NativeGetCalendarSettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(GetCalendarSystemSettings());
+  return kyr_settings_result(GetCalendarSystemSettings());
 }
 
 KYR_API JNIEXPORT jint JNICALL KYR_CAL_JNI(NativeSetCalendarSettings)(JNIEnv *env, jobject, jstring key,

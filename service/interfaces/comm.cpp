@@ -816,7 +816,7 @@ KYR_COMM_JNI(jint, NativeGetLastCallFailCause)(JNIEnv *, jobject) { return csErr
 KYR_COMM_JNI(jlong, NativeGetSystemTime)(JNIEnv *, jobject) { return comm_get_system_time(); }
 
 KYR_COMM_JNI(jlong, NativeGetCommSettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(GetCommSystemSettings());
+  return kyr_settings_result(GetCommSystemSettings());
 }
 
 KYR_COMM_JNI(jint, NativeSetCommSettings)(JNIEnv *env, jobject, jstring key, jstring value) {

@@ -392,7 +392,7 @@ KYR_API JNIEXPORT jint JNICALL KYR_CONTENT_JNI(NativeSetPreset)(JNIEnv *, jobjec
 }
 
 KYR_API JNIEXPORT jlong JNICALL KYR_CONTENT_JNI(NativeGetContentSettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(GetContentSystemSettings());
+  return kyr_settings_result(GetContentSystemSettings());
 }
 
 KYR_API JNIEXPORT jint JNICALL KYR_CONTENT_JNI(NativeSetContentSettings)(JNIEnv *env, jobject, jstring key,

@@ -16,6 +16,7 @@
 #include "service/interfaces/kyr_iface.h"
 #include "service/interfaces/settings.h"
 #include "service/kyr_cache.h"
+#include "service/kyr_modules.h"
 
 /* The settings converters come from the settings lists; until they are
  * linked in, the settings events carry no list. */
@@ -727,7 +728,7 @@ KYR_DIR_JNI(jint, NativeDirectoryGetNumberServers)(JNIEnv *, jobject, jint mask)
 KYR_DIR_JNI(jlong, NativeGetDirectorySystem)(JNIEnv *, jobject) { return kyr_handle_result(DirectoryGetSystem()); }
 
 KYR_DIR_JNI(jlong, NativeGetDirectorySettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(GetDirectorySystemSettings());
+  return kyr_settings_result(GetDirectorySystemSettings());
 }
 
 KYR_DIR_JNI(jint, NativeSetDirectorySettings)(JNIEnv *env, jobject, jstring key, jstring value) {
@@ -753,3 +754,9 @@ KYR_DIR_JNI(void, NativeDirectoryReleaseEntry)(JNIEnv *, jobject, jlong handle) 
 KYR_DIR_JNI(void, NativeDirectoryReleaseDirEntryChanged)(JNIEnv *, jobject, jlong handle) {
   DirectoryReleaseEntryChanged(handle);
 }
+
+/* ---- the module's part in the connection's life (service/kyr_modules.h) ---- */
+
+/* The servers belong to the connection that reported them. */
+extern "C" void kyr_directory_on_connect(int) { DirectoryForgetServers(); }
+extern "C" void kyr_directory_on_loss(int) { DirectoryForgetServers(); }

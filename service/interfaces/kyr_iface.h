@@ -88,9 +88,14 @@ int32_t kyr_static_handle(void *ptr, size_t size);
 
 /* ---- results ---- */
 
-/* A handle or error code as the jlong an entry point returns: a positive
- * handle stays, anything else becomes 0 (the entry points' "none"). */
+/* A handle or error code as the jlong a record or list getter returns: a
+ * positive handle stays, anything else becomes 0 (those getters' "none"). */
 static inline jlong kyr_handle_result(int64_t handle) { return handle > 0 ? (jlong)handle : 0; }
+
+/* A settings page as Java gets it: the converter's value unchanged (the list
+ * handle, 0 for an empty list, -1 when the page could not be read), so that
+ * Java can tell a codec that did not answer from a page with nothing in it. */
+static inline jlong kyr_settings_result(int64_t list) { return (jlong)list; }
 
 KYR_EXTERN_C_END
 

@@ -50,7 +50,7 @@ KYR_SECURITY_JNI(jint, NativeSetSecuritySettings)(JNIEnv *env, jobject, jstring 
 }
 
 KYR_SECURITY_JNI(jlong, NativeGetSecuritySettings)(JNIEnv *, jobject) {
-  return kyr_handle_result(GetSecuritySystemSettings());
+  return kyr_settings_result(GetSecuritySystemSettings());
 }
 
 KYR_SECURITY_JNI(void, NativeSecuritySettingsRelease)(JNIEnv *, jobject, jlong head) { SettingsListRelease(head); }

@@ -48,7 +48,8 @@ int64_t SettingsListHandle(const SettingsStruct *first);
 void SettingsListFree(SettingsStruct *first);
 
 /* Java's release of a list it was given: walks the chain and frees every
- * element; an unknown head is logged and ignored, 0 does nothing. */
+ * element; an unknown head is logged and ignored, 0 and -1 (a page that
+ * could not be read) do nothing. */
 void SettingsListRelease(int64_t head);
 
 /* ---- update converters (record, field flags) ---- */

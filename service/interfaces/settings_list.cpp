@@ -45,4 +45,7 @@ extern "C" void SettingsListFree(SettingsStruct *first) {
   if (first) kyr_list_release(SettingsListHandle(first), KYR_SETTINGS_TAG);
 }
 
-extern "C" void SettingsListRelease(int64_t head) { kyr_list_release(head, KYR_SETTINGS_TAG); }
+/* -1 is a page that could not be read, not a list: Java may hand it back. */
+extern "C" void SettingsListRelease(int64_t head) {
+  if (head != -1) kyr_list_release(head, KYR_SETTINGS_TAG);
+}

@@ -8,6 +8,7 @@
 
 #include "csapi/client/cs_ops.h"
 #include "csapi/client/csapi_rpc.h"
+#include "service/kyr_modules.h"
 #include "service/interfaces/settings_rows.h"
 #include "service/kyr_service.h"
 
@@ -273,3 +274,7 @@ extern "C" int SettingsOldPasswordHeld(void) {
   std::lock_guard<std::mutex> g(s_old_password_mu);
   return old_password[0] != '\0';
 }
+
+/* The remembered meeting password goes with the connection, and with the
+ * set-up (service/kyr_modules.h). */
+extern "C" void kyr_settings_on_loss(int) { SettingsWipeOldPassword(); }

@@ -46,6 +46,6 @@ KYR_SYSTEM_JNI(jint, NativeSetSystemSettings)(JNIEnv *env, jobject, jstring key,
   return SetSysSystemSettings(k.get(), v.get());
 }
 
-KYR_SYSTEM_JNI(jlong, NativeGetSystemSettings)(JNIEnv *, jobject) { return kyr_handle_result(GetSysSystemSettings()); }
+KYR_SYSTEM_JNI(jlong, NativeGetSystemSettings)(JNIEnv *, jobject) { return kyr_settings_result(GetSysSystemSettings()); }
 
 KYR_SYSTEM_JNI(void, NativeSystemSettingsRelease)(JNIEnv *, jobject, jlong head) { SettingsListRelease(head); }

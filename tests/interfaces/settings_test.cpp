@@ -18,6 +18,18 @@
 
 extern "C" jint Java_quorvex_kyrconnectservice_KyrConnectService_NativeDisconnect(JNIEnv *, jobject);
 
+// The settings pages as Java fetches them.
+#define KYR_PAGE_GETTERS(X)                      \
+  X(AudioSubSystemInterface, NativeGetAudioSettings) \
+  X(SystemSubSystemInterface, NativeGetSystemSettings) \
+  X(SecuritySubSystemInterface, NativeGetSecuritySettings) \
+  X(ContentSubSystemInterface, NativeGetContentSettings) \
+  X(CalendarSubSystemInterface, NativeGetCalendarSettings) \
+  X(DirectorySubSystemInterface, NativeGetDirectorySettings) \
+  X(CommSubSystemInterface, NativeGetCommSettings)
+#define KYR_DECLARE_PAGE_GETTER(cls, fn) extern "C" jlong Java_quorvex_kyrconnectservice_##cls##_##fn(JNIEnv *, jobject);
+KYR_PAGE_GETTERS(KYR_DECLARE_PAGE_GETTER)
+
 namespace {
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
@@ -715,6 +727,40 @@ TEST_F(SettingsTest, OldPasswordIsWipedWhenTheConnectionCloses) {
   EXPECT_EQ(SettingsOldPasswordHeld(), 0);
   EXPECT_EQ(kyr_server_instance(), -1);
   EXPECT_EQ(GetContentSystemSettings(), -1) << "no connection, no list";
+}
+
+// ---- what Java gets for a page ----
+
+// A page whose fetch fails is -1 at the Java entry point (the converter's
+// value), never the 0 of an empty page; handing -1 back releases nothing.
+TEST_F(SettingsTest, AFailedPageIsMinusOneForJava) {
+  using Getter = jlong (*)(JNIEnv *, jobject);
+#define KYR_PAGE_GETTER(cls, fn) Getter fn = Java_quorvex_kyrconnectservice_##cls##_##fn;
+  KYR_PAGE_GETTERS(KYR_PAGE_GETTER)
+#undef KYR_PAGE_GETTER
+  const std::vector<std::pair<Getter, const char *>> failing = {
+      {NativeGetAudioSettings, "csAudioGet"},      {NativeGetSystemSettings, "csHomeScreenGet"},
+      {NativeGetSystemSettings, "csLanGet"},       {NativeGetSystemSettings, "csWQTGet"},
+      {NativeGetSystemSettings, "csInkpadGet"},    {NativeGetSecuritySettings, "csSecGet"},
+      {NativeGetContentSettings, "csCamSubsysGet"}, {NativeGetCalendarSettings, "csCalGet"},
+      {NativeGetCalendarSettings, "csCalSrvrGet"}, {NativeGetDirectorySettings, "csDirGet"}};
+  for (const auto &c : failing) {
+    SCOPED_TRACE(c.second);
+    FailWhen(c.second);
+    EXPECT_EQ(c.first(nullptr, nullptr), -1);
+    codec_sim_set_answer_hook(sim_, {});
+    jlong page = c.first(nullptr, nullptr);
+    EXPECT_GT(page, 0) << "the same page when the codec answers";
+    SettingsListRelease(page);
+  }
+  // The comm page's fetch failures only leave groups out: without the comm
+  // record nothing is left, an empty page (0).
+  FailWhen("csCommGet");
+  EXPECT_EQ(NativeGetCommSettings(nullptr, nullptr), 0);
+
+  kyrtest::LogCapture log;
+  SettingsListRelease(-1);
+  EXPECT_TRUE(log.Lines().empty());
 }
 
 // ---- the simulator applies only flagged members ----

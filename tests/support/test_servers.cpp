@@ -16,6 +16,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -31,13 +32,23 @@ struct Credentials {
   X509 *cert = nullptr;
 };
 
+// The key in KYR_TEST_TLS_KEY (PEM; a test run that makes keys slowly, as
+// under qemu-user, shares one), else a new one.
+EVP_PKEY *LoadOrMakeKey() {
+  const char *path = getenv("KYR_TEST_TLS_KEY");
+  FILE *f = path && *path ? fopen(path, "r") : nullptr;
+  EVP_PKEY *key = f ? PEM_read_PrivateKey(f, nullptr, nullptr, nullptr) : nullptr;
+  if (f) fclose(f);
+  return key ? key : EVP_RSA_gen(2048);
+}
+
 // One RSA key and self-signed certificate per process: generating a key
 // takes tens of milliseconds.
 const Credentials &TestCredentials() {
   static Credentials creds;
   static std::once_flag once;
   std::call_once(once, [] {
-    EVP_PKEY *key = EVP_RSA_gen(2048);
+    EVP_PKEY *key = LoadOrMakeKey();
     X509 *x = X509_new();
     if (!key || !x) return;
     X509_set_version(x, 2);

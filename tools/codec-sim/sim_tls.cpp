@@ -10,6 +10,7 @@
 #include <openssl/x509.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
@@ -23,8 +24,25 @@ std::once_flag g_cert_once;
 EVP_PKEY *g_key = nullptr;  // made once per process; RSA key generation is slow under the sanitizers
 X509 *g_cert = nullptr;
 
+// KYR_TEST_TLS_KEY names a PEM private key to use instead of a new one:
+// where key generation is slow (32-bit programs under qemu-user take seconds
+// per key), a test run makes one key for all its test peers.
+EVP_PKEY *load_or_make_key() {
+    const char *path = getenv("KYR_TEST_TLS_KEY");
+    if (path && *path) {
+        EVP_PKEY *key = nullptr;
+        if (FILE *f = fopen(path, "r")) {
+            key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
+            fclose(f);
+        }
+        if (key) return key;
+        fprintf(stderr, "codec-sim: no key in %s; making one\n", path);
+    }
+    return EVP_RSA_gen(2048);
+}
+
 void make_cert() {
-    EVP_PKEY *key = EVP_RSA_gen(2048);
+    EVP_PKEY *key = load_or_make_key();
     if (!key) return;
     X509 *x = X509_new();
     if (!x) {

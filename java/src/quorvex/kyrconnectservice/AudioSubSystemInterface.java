@@ -90,10 +90,11 @@ public class AudioSubSystemInterface {
      * The audio settings page: "mute_auto_answer", "number_of_mics" and a
      * version and status per microphone, in that order.
      *
-     * @return the keys and values; empty when the codec cannot be read
+     * @return the keys and values
+     * @throws SettingsUnavailableException when the codec did not give the page
      */
     public Map<String, String> getAudioSettings() {
-        return InterfaceSupport.takeList(NativeGetAudioSettings(), this::NativeAudioSettingsRelease);
+        return InterfaceSupport.takeList(NativeGetAudioSettings(), "audio", this::NativeAudioSettingsRelease);
     }
 
     /**
@@ -115,7 +116,7 @@ public class AudioSubSystemInterface {
      * @return the changed keys and their values; empty when nothing changed
      */
     public Map<String, String> takeSettingsUpdate(int head) {
-        return InterfaceSupport.takeList(head, this::NativeAudioSettingsRelease);
+        return InterfaceSupport.takeList(head, "audio update", this::NativeAudioSettingsRelease);
     }
 
     native int NativeGetVolume();

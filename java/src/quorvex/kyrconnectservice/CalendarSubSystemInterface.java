@@ -126,14 +126,10 @@ public class CalendarSubSystemInterface {
         return takeEventMeeting(NativeGetMeeting(PROTOCOL, id));
     }
 
-    /** The calendar settings as key/value pairs, in list order. */
+    /** The calendar settings as key/value pairs, in list order ({@link SettingsUnavailableException} if unreadable). */
     public Map<String, String> getSettings() {
         long head = NativeGetCalendarSettings();
-        try {
-            return SettingsStruct.readList(head);
-        } finally {
-            NativeCalendarSettingsRelease(head);
-        }
+        return InterfaceSupport.takeList(head, "calendar", this::NativeCalendarSettingsRelease);
     }
 
     /** Changes one calendar setting: the codec's result (0 or more), or a negative code. */
@@ -162,11 +158,7 @@ public class CalendarSubSystemInterface {
 
     /** Reads and releases the settings list of {@code EVENT_CAL_SETTINGS_CHANGED}. */
     public Map<String, String> takeEventSettings(long handle) {
-        try {
-            return SettingsStruct.readList(handle);
-        } finally {
-            NativeCalendarSettingsRelease(handle);
-        }
+        return InterfaceSupport.takeList(handle, "calendar update", this::NativeCalendarSettingsRelease);
     }
 
     /**

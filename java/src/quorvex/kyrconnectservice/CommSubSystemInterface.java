@@ -254,15 +254,12 @@ public class CommSubSystemInterface {
     /**
      * The communication settings as key/value pairs.
      *
-     * @return the settings in the codec's order; empty when they could not be read
+     * @return the settings in the codec's order
+     * @throws SettingsUnavailableException when the codec did not give the page
      */
     public Map<String, String> getSettings() {
         long head = NativeGetCommSettings();
-        try {
-            return SettingsStruct.readList(head);
-        } finally {
-            NativeCommSettingsRelease(head);
-        }
+        return InterfaceSupport.takeList(head, "comm", this::NativeCommSettingsRelease);
     }
 
     /**
@@ -307,11 +304,7 @@ public class CommSubSystemInterface {
      * @return the changed settings
      */
     public Map<String, String> takeSettingsEvent(int value1) {
-        try {
-            return SettingsStruct.readList(value1);
-        } finally {
-            NativeCommSettingsRelease(value1);
-        }
+        return InterfaceSupport.takeList(value1, "comm update", this::NativeCommSettingsRelease);
     }
 
     native void NativeDial(int conf, String address, String prefix, int rate);

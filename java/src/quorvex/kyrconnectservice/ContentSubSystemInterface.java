@@ -180,14 +180,10 @@ public class ContentSubSystemInterface {
         return NativeSetPreset(near ? 1 : 0, instance);
     }
 
-    /** The camera settings as key/value pairs, in list order. */
+    /** The camera settings as key/value pairs, in list order ({@link SettingsUnavailableException} if unreadable). */
     public Map<String, String> getSettings() {
         long head = NativeGetContentSettings();
-        try {
-            return SettingsStruct.readList(head);
-        } finally {
-            NativeContentSettingsRelease((int) head);
-        }
+        return InterfaceSupport.takeList(head, "content", h -> NativeContentSettingsRelease((int) h));
     }
 
     /** Changes one camera setting: the codec's result, or a negative code. */
@@ -197,11 +193,7 @@ public class ContentSubSystemInterface {
 
     /** Reads and releases the settings list of {@code EVENT_CONTENT_SETTINGS_CHANGED}. */
     public Map<String, String> takeEventSettings(int handle) {
-        try {
-            return SettingsStruct.readList(handle);
-        } finally {
-            NativeContentSettingsRelease(handle);
-        }
+        return InterfaceSupport.takeList(handle, "content update", h -> NativeContentSettingsRelease((int) h));
     }
 
     // The library's entry points; handles are positive, negative values are error codes.

@@ -243,14 +243,10 @@ public class DirectorySubSystemInterface {
         return DirectorySystemStruct.read(NativeGetDirectorySystem());
     }
 
-    /** @return the directory settings page as key/value pairs, in list order */
+    /** The directory settings as key/value pairs, in list order ({@link SettingsUnavailableException} if unreadable). */
     public Map<String, String> getSettings() {
         long head = NativeGetDirectorySettings();
-        try {
-            return SettingsStruct.readList(head);
-        } finally {
-            NativeDirectorySettingsRelease(head);
-        }
+        return InterfaceSupport.takeList(head, "directory", this::NativeDirectorySettingsRelease);
     }
 
     /**

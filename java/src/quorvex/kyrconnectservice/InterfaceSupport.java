@@ -18,13 +18,14 @@ final class InterfaceSupport {
     }
 
     /**
-     * Reads a native settings list into a map and then gives it back with
-     * release, whatever happens while reading. A head of 0 gives an empty map;
-     * a negative head (a failure value) is not released.
+     * Reads a native settings list of the named page into a map and then
+     * gives it back with release, whatever happens while reading. A head of 0
+     * gives an empty map; a negative head (the page could not be read) throws
+     * {@link SettingsUnavailableException} and is not released.
      */
-    static Map<String, String> takeList(long head, LongConsumer release) {
+    static Map<String, String> takeList(long head, String page, LongConsumer release) {
         try {
-            return SettingsStruct.readList(head > 0 ? head : 0);
+            return SettingsStruct.readList(head, page);
         } finally {
             if (head > 0) {
                 release.accept(head);

@@ -40,10 +40,11 @@ public class SecuritySubSystemInterface {
      * "allow_user_settings", "meeting_password_present" and the meeting
      * password rules).
      *
-     * @return the keys and values; empty when the codec cannot be read
+     * @return the keys and values
+     * @throws SettingsUnavailableException when the codec did not give the page
      */
     public Map<String, String> getSecuritySettings() {
-        return InterfaceSupport.takeList(NativeGetSecuritySettings(), this::NativeSecuritySettingsRelease);
+        return InterfaceSupport.takeList(NativeGetSecuritySettings(), "security", this::NativeSecuritySettingsRelease);
     }
 
     /**
@@ -78,7 +79,7 @@ public class SecuritySubSystemInterface {
      * @return the changed keys and their values; empty when nothing changed
      */
     public Map<String, String> takeSettingsUpdate(int head) {
-        return InterfaceSupport.takeList(head, this::NativeSecuritySettingsRelease);
+        return InterfaceSupport.takeList(head, "security update", this::NativeSecuritySettingsRelease);
     }
 
     native String NativeGetSha1(String text);

@@ -55,13 +55,26 @@ public final class SettingsStruct {
      * The list stays native: release it afterwards with the release method
      * of the interface it came from (whatever happens, in a finally block).
      * A head of 0 (an empty list) or a handle that names nothing gives an
-     * empty map. Reading stops after {@code limit} elements, so a damaged
-     * chain cannot loop for ever.
+     * empty map; a negative head is the library's failure value (the codec
+     * did not give the page) and throws. Reading stops after {@code limit}
+     * elements, so a damaged chain cannot loop for ever.
      *
      * @param head the list's handle as the library returned or posted it
      * @return the keys and values, in list order
+     * @throws SettingsUnavailableException when head is a failure value
      */
     public static Map<String, String> readList(long head) {
+        return readList(head, "settings");
+    }
+
+    /**
+     * {@link #readList(long)} for a named page ("audio", "system", ...), which
+     * the exception names when the page could not be read.
+     */
+    public static Map<String, String> readList(long head, String page) {
+        if (head < 0) {
+            throw new SettingsUnavailableException(page);
+        }
         Map<String, String> out = new LinkedHashMap<>();
         int limit = 100_000;
         for (long h = head; h != 0 && limit-- > 0; ) {

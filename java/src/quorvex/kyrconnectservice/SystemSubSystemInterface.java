@@ -43,10 +43,11 @@ public class SystemSubSystemInterface {
      * The whole system settings page, in the codec's order ("system_name",
      * "host_name", "model", ..., "inkpad_fw_ver").
      *
-     * @return the keys and values; empty when the codec cannot be read
+     * @return the keys and values
+     * @throws SettingsUnavailableException when the codec did not give the page
      */
     public Map<String, String> getSystemSettings() {
-        return InterfaceSupport.takeList(NativeGetSystemSettings(), this::NativeSystemSettingsRelease);
+        return InterfaceSupport.takeList(NativeGetSystemSettings(), "system", this::NativeSystemSettingsRelease);
     }
 
     /**
@@ -69,7 +70,7 @@ public class SystemSubSystemInterface {
      * @return the changed keys and their values; empty when nothing changed
      */
     public Map<String, String> takeSettingsUpdate(int head) {
-        return InterfaceSupport.takeList(head, this::NativeSystemSettingsRelease);
+        return InterfaceSupport.takeList(head, "system update", this::NativeSystemSettingsRelease);
     }
 
     native int NativeWake();

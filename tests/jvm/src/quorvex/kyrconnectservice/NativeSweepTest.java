@@ -37,7 +37,8 @@ public class NativeSweepTest {
 
     static List<String> runChild(String mainClass, Path dir) throws Exception {
         String java = System.getProperty("java.home") + File.separator + "bin" + File.separator + "java";
-        List<String> cmd = new ArrayList<>(List.of(java, "-Xcheck:jni",
+        List<String> cmd = SimProcess.program(java);
+        cmd.addAll(List.of("-Xcheck:jni",
                 "-Dkyrconnect.library=" + System.getProperty("kyrconnect.library"),
                 "-Dkyr.sim.launcher=" + System.getProperty("kyr.sim.launcher"),
                 "-cp", System.getProperty("java.class.path"), mainClass));

@@ -5,6 +5,7 @@ import static org.junit.Assert.assertNotEquals;
 import static org.junit.Assert.assertNotNull;
 import static org.junit.Assert.assertNull;
 import static org.junit.Assert.assertTrue;
+import static org.junit.Assert.fail;
 
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
@@ -89,6 +90,37 @@ public class SettingsStructTest {
         assertNull(SettingsStruct.wrap(123456789));
         assertTrue(SettingsStruct.readList(0x7FFFFF00L).isEmpty());
         rig.audio.NativeAudioSettingsRelease(0x7FFFFF00L); // logged, ignored
+    }
+
+    /** What the codec did not give is a failure naming the page, not an empty map. */
+    @Test
+    public void aPageTheCodecDidNotGiveThrows() throws Exception {
+        rig.sim.error("csAudioGet", -4, 2);
+        assertEquals(-1, rig.audio.NativeGetAudioSettings());
+        try {
+            rig.audio.getAudioSettings();
+            fail("an unreadable audio page gave a map");
+        } catch (SettingsUnavailableException e) {
+            assertEquals("audio", e.page());
+            assertTrue(e.getMessage(), e.getMessage().contains("audio settings"));
+        }
+        rig.sim.error("csLanGet", -4, 1);
+        try {
+            rig.system.getSystemSettings();
+            fail("an unreadable system page gave a map");
+        } catch (SettingsUnavailableException e) {
+            assertEquals("system", e.page());
+        }
+        try {
+            SettingsStruct.readList(-1);
+            fail("readList(-1) gave a map");
+        } catch (SettingsUnavailableException e) {
+            assertEquals("settings", e.page());
+        }
+        rig.audio.NativeAudioSettingsRelease(-1); // nothing to release
+        assertTrue("an empty update list is no failure", rig.audio.takeSettingsUpdate(0).isEmpty());
+        assertEquals("the page again once the codec answers", "mute_auto_answer",
+                rig.audio.getAudioSettings().keySet().iterator().next());
     }
 
     @Test

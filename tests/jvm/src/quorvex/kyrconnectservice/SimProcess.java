@@ -45,12 +45,25 @@ final class SimProcess implements AutoCloseable {
         if (launcher == null) {
             throw new IOException("kyr.sim.launcher is not set");
         }
-        List<String> cmd = new ArrayList<>();
-        cmd.add(launcher);
+        List<String> cmd = program(launcher);
         cmd.addAll(Arrays.asList(args));
         ProcessBuilder pb = new ProcessBuilder(cmd);
         pb.redirectError(ProcessBuilder.Redirect.INHERIT);
         return new SimProcess(pb.start());
+    }
+
+    /**
+     * The command that starts a program of the build: through KYR_EMULATOR
+     * (e.g. "qemu-i386") when the build's programs need one on this host.
+     */
+    static List<String> program(String path) {
+        List<String> cmd = new ArrayList<>();
+        String emu = System.getenv("KYR_EMULATOR");
+        if (emu != null && !emu.isBlank()) {
+            cmd.addAll(Arrays.asList(emu.trim().split("\\s+")));
+        }
+        cmd.add(path);
+        return cmd;
     }
 
     String address() {
