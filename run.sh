@@ -165,7 +165,7 @@ run_i386() {
   local jvm_part='^jvm\.(AudioSubSystemInterfaceTest|ContentSubSystemInterfaceTest|VideoSubSystemInterfaceTest|SettingsStructTest|SystemSecurityInterfaceTest|JavaTextOnTheWireTest)$'
   local timing='^Queue\.AReaderThatWaitsAgainIsWaitedForAgain$'
   local st=0
-  KYR_TEST_TLS_KEY=$ROOT/build/i386-qemu/test-key.pem \
+  KYR_TEST_TLS_KEY=$ROOT/build/i386-qemu/test-key.pem KYR_EMULATED=qemu-i386 \
     run_abi i386 build/i386-qemu -DCMAKE_CROSSCOMPILING_EMULATOR="$qemu" -- -LE jvm -E "$timing" || st=1
   if [ -f build/i386-qemu/build.ninja ]; then
     KYR_TEST_TLS_KEY=$ROOT/build/i386-qemu/test-key.pem JAVA_HOME=/usr/lib/jvm/java-17-openjdk-i386 \
