@@ -13,6 +13,7 @@
 #include <stdint.h>
 #include <time.h>
 
+#include "csapi/client/csapi_instance.h"
 #include "platform/kyr_api.h"
 
 KYR_EXTERN_C_BEGIN
@@ -20,20 +21,11 @@ KYR_EXTERN_C_BEGIN
 typedef struct ccom_msg_t ccom_msg_t;
 typedef struct ccom_client_t ccom_client_t;
 
-#define CSAPI_SRVR_MAX 10
 #define CSAPI_DEFAULT_PORT 4122
 /* Connections to this port are never wrapped in TLS. */
 #define CSAPI_PLAIN_PORT 4123
 /* The time-out every operation passes to csapi_client_call, in seconds. */
 #define CSAPI_CALL_TIMEOUT 30
-
-enum {
-  CLIENT_STATE_DISCONNECTED = 0,
-  CLIENT_STATE_CONNECTED = 1,
-  CLIENT_STATE_VERSION_OK = 2,
-  CLIENT_STATE_AUTH_REQUIRED = 3,
-  CLIENT_STATE_READY = 5
-};
 
 /* A copy of one server table entry (csapi_client_get_srvr_info). */
 typedef struct csapi_srvr_t {
