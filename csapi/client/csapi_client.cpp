@@ -408,6 +408,8 @@ int ccom_response_handler(ccom_client_t *client, void *user) {
     pthread_mutex_lock(&s.rspMutex);
     if (!s.ended) end_connection_locked(s);
     pthread_mutex_unlock(&s.rspMutex);
+    ccom_client_msg_free(s.rxBuf);
+    s.rxBuf = nullptr;
     return -1;
   }
   const int instance = (int)(sp - gSrvr);
@@ -415,21 +417,25 @@ int ccom_response_handler(ccom_client_t *client, void *user) {
   /* Nothing arrived for a while: only the liveness watch has work. */
   if (ccom_client_idle_call(client)) return csapi_detail::liveness_tick(&s.live, client, instance) ? 0 : lost(s);
 
-  ccom_msg_t *buf = ccom_client_msg_alloc();
-  if (!buf) return -1;
+  /* The reader's own buffer lives as long as the connection, so a wake-up
+   * costs no trip to the shared pool. */
+  if (!s.rxBuf) s.rxBuf = ccom_client_msg_alloc();
+  if (!s.rxBuf) return -1;
   int n;
   for (;;) {
-    n = ccom_client_recv(client, buf);
+    n = ccom_client_recv(client, s.rxBuf);
     if (n <= 0) break;
     csapi_detail::liveness_heard(&s.live);
-    handle_incoming(s, instance, &buf);
-    if (!buf) {
+    handle_incoming(s, instance, &s.rxBuf);
+    if (!s.rxBuf) {
       n = -1;
       break;
     }
-    /* Back to the reader rather than into a read that would wait: its idle
-     * calls keep the liveness watch going. */
-    if (!ccom_client_input_ready(client)) {
+    /* Back to the reader once nothing is buffered, rather than into a read
+     * that would wait: its wait for the socket costs the one system call an
+     * extra readiness check would, and its idle calls keep the liveness
+     * watch going. */
+    if (!ccom_client_input_buffered(client)) {
       n = 0;
       break;
     }
@@ -442,6 +448,5 @@ int ccom_response_handler(ccom_client_t *client, void *user) {
     end_connection_locked(s);
     pthread_mutex_unlock(&s.rspMutex);
   }
-  if (buf) ccom_client_msg_free(buf);
   return n;
 }

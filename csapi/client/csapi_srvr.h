@@ -31,6 +31,7 @@ struct Srvr {
   int senders;                         /* callers inside ccom_client_send */
   Waiter *waiters;
   Liveness live;
+  ccom_msg_t *rxBuf; /* the reader's receive buffer (reader thread only) */
   char protoVers[33];
   char srvrDeviceType[33];
   char srvrSWVer[65];

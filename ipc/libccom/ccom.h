@@ -187,6 +187,10 @@ KYR_API int ccom_client_idle_call(ccom_client_t *client);
 /* Reader thread only: non-zero when a receive would not wait (input is
  * buffered or the socket is readable). */
 KYR_API int ccom_client_input_ready(ccom_client_t *client);
+/* Reader thread only: non-zero when received input is waiting to be framed
+ * (in the receive buffer or the TLS session), so the next receive needs no
+ * system call. Unlike ccom_client_input_ready it never asks the socket. */
+KYR_API int ccom_client_input_buffered(ccom_client_t *client);
 /* The reader's idle period in ms (at least 10; 1000 at connect). */
 KYR_API void ccom_client_set_idle_ms(ccom_client_t *client, int ms);
 /* TCP_USER_TIMEOUT on the connection where the platform has it: data the

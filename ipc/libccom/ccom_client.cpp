@@ -192,6 +192,10 @@ extern "C" KYR_API int ccom_client_input_ready(ccom_client_t *c) {
   return poll(&p, 1, 0) > 0 ? 1 : 0;
 }
 
+extern "C" KYR_API int ccom_client_input_buffered(ccom_client_t *c) {
+  return c && c->sock.load() > 0 && input_pending(c) ? 1 : 0;
+}
+
 void ccom_client_fail(ccom_client_t *c) {
   shutdown_fd(c);
   int expect = c->fd;
