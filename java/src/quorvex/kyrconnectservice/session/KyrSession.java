@@ -16,6 +16,7 @@ import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.atomic.AtomicReference;
 import java.util.function.Consumer;
+import java.util.function.Function;
 import java.util.function.ToIntFunction;
 import java.util.logging.Level;
 import java.util.logging.Logger;
@@ -79,7 +80,7 @@ public final class KyrSession implements AutoCloseable {
      * so a native call in progress returns at once instead of after its own
      * time-out (30 s and more on a silent codec).
      */
-    private static final long CLOSE_WAIT_MS = 5_000;
+    private static final long CLOSE_WAIT_MS = 10_000;
     private static final Set<SessionState> CONNECTED_ONLY = EnumSet.of(SessionState.CONNECTED);
     private static final Set<SessionState> PAIRABLE = EnumSet.of(SessionState.PAIRING_REQUIRED, SessionState.CONNECTED);
 
@@ -560,11 +561,19 @@ public final class KyrSession implements AutoCloseable {
         });
     }
 
-    /** An operation whose native call returns nothing: the thread's last code says how it went. */
-    CompletableFuture<Void> action(String operation, Consumer<Natives> f) {
+    /** An operation whose native call has no result code: the thread's last code says how it went. */
+    <T> CompletableFuture<T> read(String operation, Function<Natives, T> f) {
         return call(operation, n -> {
-            f.accept(n);
+            T value = f.apply(n);
             Results.checkLast(n, operation);
+            return value;
+        });
+    }
+
+    /** As read, for a native call that returns nothing. */
+    CompletableFuture<Void> action(String operation, Consumer<Natives> f) {
+        return read(operation, n -> {
+            f.accept(n);
             return null;
         });
     }

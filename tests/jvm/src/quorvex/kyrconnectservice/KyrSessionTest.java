@@ -153,6 +153,7 @@ public class KyrSessionTest {
         assertEquals(1, sim.count("csVersion"));
         session.close();
         assertEquals(SessionState.CLOSED, probe.await(SessionState.CLOSED).state);
+        assertEquals("pair() after close()", -18, SessionProbe.failure(session.pair(ADMIN, PASSWORD)));
 
         session = probe.watch(probe.builder(sim, "KYR-SDK-WRONG").build());
         session.start();
