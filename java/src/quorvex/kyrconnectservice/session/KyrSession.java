@@ -270,7 +270,9 @@ public final class KyrSession implements AutoCloseable {
     /**
      * Stops everything: pending operations fail with -18, the connection is
      * closed and the native service released, the session's threads end. No
-     * listener runs after this returns.
+     * listener runs after this returns. A native call hanging on a silent
+     * codec does not hold it up: the connection is cut first, so the call
+     * returns at once.
      */
     @Override
     public void close() {

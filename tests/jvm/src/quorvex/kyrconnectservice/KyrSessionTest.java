@@ -9,8 +9,11 @@ import java.time.Duration;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.List;
+import java.util.Map;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.CopyOnWriteArrayList;
+import java.util.concurrent.LinkedBlockingQueue;
+import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
 import java.util.stream.IntStream;
 
@@ -20,6 +23,7 @@ import org.junit.Test;
 import quorvex.kyrconnectservice.session.AudioEvent;
 import quorvex.kyrconnectservice.session.KyrSession;
 import quorvex.kyrconnectservice.session.SessionState;
+import quorvex.kyrconnectservice.session.SettingsEvent;
 
 /**
  * The session SDK against the codec simulator: supervision through kills
@@ -266,6 +270,29 @@ public class KyrSessionTest {
         session = probe.watch(probe.builder(sim, SERIAL).pinnedFingerprint(fingerprint.toUpperCase()).build());
         session.start();
         probe.await(SessionState.CONNECTED);
+    }
+
+    @Test
+    public void aSettingChangedThroughTheSessionComesBackAsATypedSettingsEvent() throws Exception {
+        sim = startSim(0, false);
+        session = probe.watch(probe.builder(sim, SERIAL).build());
+        LinkedBlockingQueue<SettingsEvent> changes = new LinkedBlockingQueue<>();
+        session.addListener(SettingsEvent.class, e -> {
+            probe.seen();
+            changes.add(e);
+        });
+        session.start();
+        probe.await(SessionState.CONNECTED);
+        String key = "allow_video_on_web";
+        String flipped = "1".equals(SessionProbe.value(session.system().securitySettings()).get(key)) ? "0" : "1";
+        SessionProbe.value(session.system().setSecuritySetting(key, flipped));
+        SettingsEvent e = changes.poll(SessionProbe.WAIT, TimeUnit.MILLISECONDS);
+        assertEquals(SettingsEvent.Area.SECURITY, e == null ? null : e.area);
+        assertEquals(Map.of(key, flipped), e.values);
+        assertEquals(flipped, SessionProbe.value(session.system().securitySettings()).get(key));
+        SessionProbe.value(session.system().sleep());
+        SessionProbe.value(session.system().wake());
+        probe.assertListenersOnExecutor();
     }
 
     private static List<String> sessionThreads() {
