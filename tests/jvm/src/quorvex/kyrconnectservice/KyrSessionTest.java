@@ -249,6 +249,30 @@ public class KyrSessionTest {
     }
 
     @Test
+    public void networkAvailableCutsAnAttemptHangingOnASilentLink() throws Exception {
+        sim = startSim(0, false);
+        session = probe.watch(probe.builder(sim, SERIAL).build());
+        session.start();
+        probe.await(SessionState.CONNECTED);
+        assertEquals(List.of("blackhole: next connection"), sim.command("next blackhole"));
+        sim.command("close");
+        probe.await(SessionState.RECONNECTING);
+        // The first retry goes at once and hangs in the handshake with the silent connection.
+        long end = System.currentTimeMillis() + SessionProbe.WAIT;
+        while (sim.connections() == 0 && System.currentTimeMillis() < end) {
+            Thread.sleep(20);
+        }
+        Thread.sleep(300);
+        assertEquals("the attempt hangs", SessionState.RECONNECTING, session.state());
+        long t0 = System.nanoTime();
+        session.networkAvailable();
+        probe.await(SessionState.CONNECTED);
+        long ms = (System.nanoTime() - t0) / 1_000_000;
+        assertTrue("connected " + ms + " ms after networkAvailable()", ms < 5000);
+        SessionProbe.value(session.audio().volume());
+    }
+
+    @Test
     public void aPinnedFingerprintAdmitsTheCodecWithThatKeyAndStopsAtAnother() throws Exception {
         sim = startSim(0, false);
         session = probe.watch(probe.builder(sim, SERIAL).build());
