@@ -11,6 +11,7 @@
 #    generated code. The template places the pieces with
 #      @KYR_FIELDS_<Name>@      the field declarations
 #      @KYR_READ_<Name>@        their reads from a buffer `b` (constructor body)
+#      @KYR_NESTED_FIELDS_<Name>@, @KYR_NESTED_READ_<Name>@  the same in a nested class
 #      @KYR_READ_ONE_<Name>@    public static <Name> read(long handle)
 #      @KYR_READ_LIST_<Name>@   public static List<<Name>> readList(long head)
 #      @KYR_BUFFER_NATIVE@      the newDirectByteBuffer native every class has
@@ -87,6 +88,9 @@ foreach(def ${layout_defs})
   set(n ${KYR_LAYOUT_NAME})
   set(KYR_FIELDS_${n} "${fields}")
   set(KYR_READ_${n} "${reads}")
+  # The same one level deeper, for a nested class.
+  string(REGEX REPLACE "(^|\n)    " "\\1        " KYR_NESTED_FIELDS_${n} "${fields}")
+  string(REGEX REPLACE "(^|\n)        " "\\1            " KYR_NESTED_READ_${n} "${reads}")
   set(KYR_READ_ONE_${n} "    /**
      * Reads the ${n} named by handle into a new object; the native block
      * stays as it is (a list still has to be released).
