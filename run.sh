@@ -190,7 +190,7 @@ run_i386() {
   # of it on a shared 2-core machine), so a bounded part of it runs, the
   # classes that read the library's layouts, lists and texts in place; and
   # wall-clock bounds of a few tens of milliseconds mean nothing there.
-  local jvm_part='^jvm\.(AudioSubSystemInterfaceTest|ContentSubSystemInterfaceTest|VideoSubSystemInterfaceTest|SettingsStructTest|SystemSecurityInterfaceTest|JavaTextOnTheWireTest)$'
+  local jvm_part='^jvm\.(AudioSubSystemInterfaceTest|ContentSubSystemInterfaceTest|VideoSubSystemInterfaceTest|SettingsStructTest|RecordLayoutTest|SystemSecurityInterfaceTest|JavaTextOnTheWireTest)$'
   local timing='^Queue\.AReaderThatWaitsAgainIsWaitedForAgain$'
   local st=0
   KYR_TEST_TLS_KEY=$ROOT/build/i386-qemu/test-key.pem KYR_EMULATED=qemu-i386 \
