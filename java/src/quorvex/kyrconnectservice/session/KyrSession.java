@@ -118,6 +118,7 @@ public final class KyrSession implements AutoCloseable {
     private volatile Thread workerThread;
     private volatile String fingerprint;
     private volatile boolean setUp; // read by close() on the app's thread
+    private volatile boolean inConnect; // the worker is in the library's connect
     private long connectedAt;
     private int attempt; // stale scheduled attempts carry an older number
     private ScheduledFuture<?> retry;
@@ -255,7 +256,8 @@ public final class KyrSession implements AutoCloseable {
 
     /**
      * The app's connectivity callback: the network is back, so a session
-     * waiting to reconnect tries at once.
+     * waiting to reconnect tries at once (an attempt still hanging on the
+     * old network is cut short).
      */
     public void networkAvailable() {
         synchronized (this) {
@@ -264,6 +266,10 @@ public final class KyrSession implements AutoCloseable {
             }
             backoff.reset();
             scheduleAttempt(0);
+        }
+        if (inConnect) {
+            // The library fails a connect a disconnect overtook, so a connect that just succeeded is not lost silently.
+            natives.service.disconnect();
         }
     }
 
@@ -386,8 +392,14 @@ public final class KyrSession implements AutoCloseable {
         // The library answers a connect while it still believes in the old connection by dropping it
         // and nothing else, so the old one is let go first.
         natives.service.disconnect();
-        int rc = natives.service.connect(cfg.address, cfg.serialNumber, cfg.clientVersion, cfg.minServerVersion,
+        int rc;
+        inConnect = true;
+        try {
+            rc = natives.service.connect(cfg.address, cfg.serialNumber, cfg.clientVersion, cfg.minServerVersion,
                                          cfg.maxServerVersion);
+        } finally {
+            inConnect = false;
+        }
         if (rc == 0 || rc == KyrException.PAIRING_REQUIRED) {
             fingerprint = natives.service.getServerFingerprint();
         }

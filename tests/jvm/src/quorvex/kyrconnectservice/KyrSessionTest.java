@@ -229,6 +229,15 @@ public class KyrSessionTest {
         SessionProbe.value(session.audio().setVolume(21));
     }
 
+    /** networkAvailable() and the session is connected well before any delay or time-out would pass. */
+    private void connectsSoonAfterNetworkAvailable() throws Exception {
+        long t0 = System.nanoTime();
+        session.networkAvailable();
+        probe.await(SessionState.CONNECTED);
+        long ms = (System.nanoTime() - t0) / 1_000_000;
+        assertTrue("connected " + ms + " ms after networkAvailable()", ms < 5000);
+    }
+
     @Test
     public void networkAvailableRetriesAtOnceInsteadOfWaitingOutTheDelay() throws Exception {
         sim = startSim(0, false);
@@ -241,11 +250,27 @@ public class KyrSessionTest {
         probe.await(SessionState.RECONNECTING);
         Thread.sleep(300); // the first retry went at once and failed; the next waits up to 20 s
         sim = startSim(port, false);
-        long t0 = System.nanoTime();
-        session.networkAvailable();
+        connectsSoonAfterNetworkAvailable();
+    }
+
+    @Test
+    public void networkAvailableCutsAnAttemptHangingOnASilentLink() throws Exception {
+        sim = startSim(0, false);
+        session = probe.watch(probe.builder(sim, SERIAL).build());
+        session.start();
         probe.await(SessionState.CONNECTED);
-        long ms = (System.nanoTime() - t0) / 1_000_000;
-        assertTrue("connected " + ms + " ms after networkAvailable()", ms < 5000);
+        assertEquals(List.of("blackhole: next connection"), sim.command("next blackhole"));
+        sim.command("close");
+        probe.await(SessionState.RECONNECTING);
+        // The first retry goes at once and hangs in the handshake with the silent connection.
+        long end = System.currentTimeMillis() + SessionProbe.WAIT;
+        while (sim.connections() == 0 && System.currentTimeMillis() < end) {
+            Thread.sleep(20);
+        }
+        Thread.sleep(300);
+        assertEquals("the attempt hangs", SessionState.RECONNECTING, session.state());
+        connectsSoonAfterNetworkAvailable();
+        SessionProbe.value(session.audio().volume());
     }
 
     @Test
