@@ -105,7 +105,7 @@ struct session_record {
   bool dispatch_ack = false;     /* the one started reached its loop set-up; never taken back */
   std::atomic<bool> loop_running{false};
   pthread_t dispatch_thread{}; /* written before loop_running is published */
-  int wake_read = -1, wake_write = -1;
+  int wake_write = -1;
   kvel_event wake_event{};
   /* Set while a wake-up byte is unread, so a burst of timers costs one write. */
   std::atomic<bool> wake_pending{false};

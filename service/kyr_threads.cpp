@@ -92,11 +92,10 @@ void *eventLoop(void *) {
     dispatch_gone(s);
     return nullptr;
   }
-  s.wake_read = fds[0];
   s.wake_write = fds[1];
   /* A full pipe already wakes the loop; never block a writer on it. */
   (void)fcntl(s.wake_write, F_SETFL, O_NONBLOCK);
-  kvel_event_set(&s.wake_event, s.wake_read, 1, processWakeupCallback, nullptr);
+  kvel_event_set(&s.wake_event, fds[0], 1, processWakeupCallback, nullptr);
   kvel_event_add(&s.wake_event);
   s.loop_running = true;
   triggerEvLoop();

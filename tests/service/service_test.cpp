@@ -144,6 +144,24 @@ TEST(ServiceLifecycle, RefusedTransitionsAreLoggedAndChangeNothing) {
   kyr_modules_debug_set_extra(nullptr);
 }
 
+// Whatever state the session is in, a close ends in Disconnected and the
+// next set-up starts afresh.
+TEST(ServiceLifecycle, EveryStateClosesAndStartsAgain) {
+  const KYR_Connect_State states[] = {KYR_Connect_Started, KYR_Connect_Disconnected, KYR_Connect_Failed,
+                                      KYR_Connect_PairingRequired, KYR_Connect_Connected};
+  kyrtest::LogCapture cap;
+  for (KYR_Connect_State st : states) {
+    ASSERT_EQ(kyr_service_wait_idle(5000), 0);
+    ASSERT_EQ(native_init(nullptr), 0);
+    EXPECT_EQ(kyr_connect_state(), KYR_Connect_Started);
+    setConnectState(st);
+    native_close();
+    ASSERT_EQ(kyr_service_wait_idle(5000), 0) << kyr_connect_state_name(st);
+    EXPECT_EQ(kyr_connect_state(), KYR_Connect_Disconnected) << kyr_connect_state_name(st);
+  }
+  EXPECT_EQ(cap.Count("refused"), 0u);
+}
+
 struct TimedHit {
   std::atomic<int> calls{0};
   std::atomic<bool> onDispatchThread{true};
