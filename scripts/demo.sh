@@ -96,8 +96,15 @@ run_app() {
 # In the background, so this shell can serve the control fifo meanwhile.
 run_app &
 APP_PID=$!
+# A read that times out mid-line (a busy machine) keeps what it got: the rest follows.
+pending=
 while kill -0 "$APP_PID" 2>/dev/null; do
-  if read -r -t 0.2 cmd <&"$CTL_FD"; then
+  part=
+  if ! read -r -t 0.2 part <&"$CTL_FD"; then
+    pending+=$part
+  else
+    cmd=$pending$part
+    pending=
     case "$cmd" in
       restart)
         echo "demo: restarting the simulator on port $PORT"
@@ -105,6 +112,8 @@ while kill -0 "$APP_PID" 2>/dev/null; do
         start_sim ;;
       sim\ *)
         echo "${cmd#sim }" >&"$SIM_IN" ;;
+      *)
+        echo "demo: unknown control line: $cmd" >&2 ;;
     esac
   fi
 done

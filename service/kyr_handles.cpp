@@ -134,7 +134,9 @@ extern "C" void kyr_handle_debug_set_next(int32_t next) {
 
 extern "C" jobject kyr_handle_direct_buffer(JNIEnv *env, jlong handle, jlong capacity) {
   if (!env || capacity < 0) return nullptr;
-  const int32_t h = (int32_t)(uint32_t)(uint64_t)handle;
+  // A value outside the handle range names nothing; cutting it to 32 bits
+  // would alias another block (0x100000005 would read handle 5).
+  const int32_t h = (handle >= KYR_HANDLE_MIN && handle <= KYR_HANDLE_MAX) ? (int32_t)handle : 0;
   Registry &r = registry();
   void *ptr = nullptr;
   {

@@ -78,7 +78,10 @@ bool liveness_tick(Liveness *l, ccom_client_t *client, int instance) {
     ccom_client_set_user_timeout(client, n * 2000);
     ccom_client_set_idle_ms(client, n > 0 ? kWatchIdleMs : kDefaultIdleMs);
     l->applied = n;
-    l->last_rx_ms.store(now_ms());
+    /* The silence timer keeps running: every arrival restarts it whether
+     * the watch is on or not, so restarting it here would only add the
+     * time the first idle call took to come. A watch switched on after a
+     * long quiet spell probes at once, which is what it should do. */
     l->probe_at_ms = 0;
   }
   if (n == 0) return true;

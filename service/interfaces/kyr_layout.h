@@ -19,7 +19,15 @@
  *     integers converted, other arrays copied up to the shorter length);
  *   - at build time, the Java class quorvex.kyrconnectservice.NameLayout
  *     with SIZE, <FIELD>_OFFSET and, for arrays, <FIELD>_LENGTH constants,
- *     so Java reads fields by name (java/CMakeLists.txt).
+ *     so Java reads fields by name (java/Layouts.cmake);
+ *   - for a row followed on its line by a Java doc comment (opened with
+ *     two stars, one line), a public final field of the Java record class
+ *     Name (an int, long, float or double for a scalar, a String for a CHAR
+ *     array), declared with that text and read by generated code; the class
+ *     itself is
+ *     java/src/quorvex/kyrconnectservice/Name.java.in, which keeps by hand
+ *     only what is not a plain field read. A row without one stays out of
+ *     Java's record (links, padding, passwords).
  *
  * To use a layout in C++:
  *

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "service/kyr_modules.h"
 #include "service/kyr_service.h"
 #include "support/log_capture.h"
 
@@ -103,6 +104,62 @@ TEST(ServiceLifecycle, StartedThenClosedAndTheDispatchThreadIsReused) {
   EXPECT_EQ(kyr_service_dispatch_threads_started(), dispatchers);
   native_close();
   EXPECT_EQ(kyr_service_wait_idle(5000), 0);
+}
+
+std::atomic<int> g_losses{0};
+void count_loss(int) { g_losses++; }
+const kyr_module_hooks kLossCounter = {"loss counter", nullptr, nullptr, count_loss, nullptr};
+
+// Only a start leaves a closed session, and nothing but a closed one starts:
+// every other move is refused with a log line and leaves the state as it
+// was. A closed session keeps no connection, whoever handed it one.
+TEST(ServiceLifecycle, RefusedTransitionsAreLoggedAndChangeNothing) {
+  ASSERT_EQ(kyr_service_wait_idle(5000), 0);
+  kyrtest::LogCapture cap;
+  kyr_modules_debug_set_extra(&kLossCounter);
+  const int losses = g_losses.load();
+
+  kyr_service_debug_set_server_instance(7);
+  setConnectState(KYR_Connect_PairingRequired);
+  EXPECT_EQ(kyr_connect_state(), KYR_Connect_Disconnected);
+  EXPECT_EQ(kyr_server_instance(), -1);
+  EXPECT_EQ(g_losses.load(), losses + 1);
+  EXPECT_EQ(cap.Count("setConnectState: connection state SESSION_CLOSED -> SESSION_PAIRING refused"), 1u);
+
+  ASSERT_EQ(native_init(nullptr), 0);
+  // The worker reports losses of Connected only, so these stay put.
+  setConnectState(KYR_Connect_PairingRequired);
+  EXPECT_EQ(kyr_connect_state(), KYR_Connect_PairingRequired);
+  setConnectState(KYR_Connect_Started);
+  EXPECT_EQ(kyr_connect_state(), KYR_Connect_PairingRequired);
+  EXPECT_EQ(cap.Count("SESSION_PAIRING -> SESSION_STARTED refused"), 1u);
+  setConnectState(KYR_Connect_Failed);
+  EXPECT_EQ(kyr_connect_state(), KYR_Connect_Failed);
+  EXPECT_EQ(cap.Count("refused"), 2u) << "allowed moves are not refused";
+
+  native_close();
+  ASSERT_EQ(kyr_service_wait_idle(5000), 0);
+  EXPECT_EQ(kyr_connect_state(), KYR_Connect_Disconnected);
+  EXPECT_EQ(g_losses.load(), losses + 1) << "no connection, nothing lost";
+  kyr_modules_debug_set_extra(nullptr);
+}
+
+// Whatever state the session is in, a close ends in Disconnected and the
+// next set-up starts afresh.
+TEST(ServiceLifecycle, EveryStateClosesAndStartsAgain) {
+  const KYR_Connect_State states[] = {KYR_Connect_Started, KYR_Connect_Disconnected, KYR_Connect_Failed,
+                                      KYR_Connect_PairingRequired, KYR_Connect_Connected};
+  kyrtest::LogCapture cap;
+  for (KYR_Connect_State st : states) {
+    ASSERT_EQ(kyr_service_wait_idle(5000), 0);
+    ASSERT_EQ(native_init(nullptr), 0);
+    EXPECT_EQ(kyr_connect_state(), KYR_Connect_Started);
+    setConnectState(st);
+    native_close();
+    ASSERT_EQ(kyr_service_wait_idle(5000), 0) << kyr_connect_state_name(st);
+    EXPECT_EQ(kyr_connect_state(), KYR_Connect_Disconnected) << kyr_connect_state_name(st);
+  }
+  EXPECT_EQ(cap.Count("refused"), 0u);
 }
 
 struct TimedHit {

@@ -1,8 +1,6 @@
 package quorvex.kyrconnectservice;
 
 import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
-import java.util.ArrayList;
 import java.util.List;
 
 /**
@@ -11,9 +9,6 @@ import java.util.List;
  * node's handle (0 for the last), then the meeting record.
  */
 public final class CalendarMeetingInfoStruct {
-    /** Nodes read at most from one list, so a damaged chain cannot loop for ever. */
-    static final int READ_LIMIT = 100_000;
-
     private CalendarMeetingInfoStruct() {
     }
 
@@ -25,8 +20,8 @@ public final class CalendarMeetingInfoStruct {
 
     /** The node named by handle, in native byte order, or null. */
     public static ByteBuffer wrap(long handle) {
-        ByteBuffer b = handle == 0 ? null : newDirectByteBuffer(handle, CalendarMeetingInfoStructLayout.SIZE);
-        return b == null ? null : b.order(ByteOrder.nativeOrder());
+        return StructChain.view(CalendarMeetingInfoStruct::newDirectByteBuffer, handle,
+                CalendarMeetingInfoStructLayout.SIZE);
     }
 
     /** The handle of the node after n, 0 at the end. */
@@ -61,16 +56,7 @@ public final class CalendarMeetingInfoStruct {
 
     /** Every meeting of the list starting at head, in list order (the list stays native). */
     public static List<CalendarSubSystemInterface.Meeting> readList(long head) {
-        List<CalendarSubSystemInterface.Meeting> out = new ArrayList<>();
-        int limit = READ_LIMIT;
-        for (long h = head; h != 0 && limit-- > 0; ) {
-            ByteBuffer n = wrap(h);
-            if (n == null) {
-                break;
-            }
-            out.add(read(n));
-            h = next(n);
-        }
-        return out;
+        return StructChain.read(head, CalendarMeetingInfoStructLayout.SIZE, CalendarMeetingInfoStruct::newDirectByteBuffer,
+                CalendarMeetingInfoStruct::read);
     }
 }

@@ -1,7 +1,6 @@
 package quorvex.kyrconnectservice;
 
 import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
 
 /**
  * One calendar server node as the library lays it out (see
@@ -20,8 +19,8 @@ public final class CalendarServerInfoStruct {
 
     /** The node named by handle, in native byte order, or null. */
     public static ByteBuffer wrap(long handle) {
-        ByteBuffer b = handle == 0 ? null : newDirectByteBuffer(handle, CalendarServerInfoStructLayout.SIZE);
-        return b == null ? null : b.order(ByteOrder.nativeOrder());
+        return StructChain.view(CalendarServerInfoStruct::newDirectByteBuffer, handle,
+                CalendarServerInfoStructLayout.SIZE);
     }
 
     /** The server a node describes (the password is left out). */

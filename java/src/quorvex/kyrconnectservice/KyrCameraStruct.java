@@ -1,7 +1,6 @@
 package quorvex.kyrconnectservice;
 
 import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
 
 /**
  * The description of one camera as the library lays it out (see
@@ -20,8 +19,7 @@ public final class KyrCameraStruct {
 
     /** The description named by handle, in native byte order, or null. */
     public static ByteBuffer wrap(long handle) {
-        ByteBuffer b = handle <= 0 ? null : newDirectByteBuffer(handle, KyrCameraStructLayout.SIZE);
-        return b == null ? null : b.order(ByteOrder.nativeOrder());
+        return StructChain.view(KyrCameraStruct::newDirectByteBuffer, handle, KyrCameraStructLayout.SIZE);
     }
 
     /** The camera a description holds. */

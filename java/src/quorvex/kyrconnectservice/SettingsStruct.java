@@ -1,7 +1,6 @@
 package quorvex.kyrconnectservice;
 
 import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
 import java.util.LinkedHashMap;
 import java.util.Map;
@@ -34,8 +33,7 @@ public final class SettingsStruct {
 
     /** The element named by handle, in native byte order, or null. */
     public static ByteBuffer wrap(int handle) {
-        ByteBuffer b = newDirectByteBuffer(handle, SIZE);
-        return b == null ? null : b.order(ByteOrder.nativeOrder());
+        return StructChain.view(SettingsStruct::newDirectByteBuffer, handle, SIZE);
     }
 
     public static int next(ByteBuffer element) {
@@ -76,14 +74,9 @@ public final class SettingsStruct {
             throw new SettingsUnavailableException(page);
         }
         Map<String, String> out = new LinkedHashMap<>();
-        int limit = 100_000;
-        for (long h = head; h != 0 && limit-- > 0; ) {
-            ByteBuffer e = wrap((int) h);
-            if (e == null) {
-                break;
-            }
-            out.put(name(e), value(e));
-            h = next(e);
+        for (Map.Entry<String, String> e : StructChain.read(head, SIZE, SettingsStruct::newDirectByteBuffer,
+                b -> Map.entry(name(b), value(b)))) {
+            out.put(e.getKey(), e.getValue());
         }
         return out;
     }

@@ -19,9 +19,9 @@ final class StructChain {
     private StructChain() {
     }
 
-    /** The block named by handle in native byte order, or null when it names nothing. */
+    /** The block named by handle in native byte order, or null when it names nothing (handles are positive). */
     static ByteBuffer view(Wrapper w, long handle, int size) {
-        if (handle == 0) {
+        if (handle <= 0) {
             return null;
         }
         ByteBuffer b = w.wrap(handle, size);

@@ -22,13 +22,14 @@ import quorvex.kyrconnectservice.session.SessionState;
 /**
  * A whole session through the session SDK: connect and pair, audio, a call
  * with its events, the directory, the calendar, a camera, the video layout,
- * then the codec is restarted and dropped under the session and it comes
- * back by itself; every state change is printed with its time.
+ * then the codec is restarted, dropped and silenced under the session and it
+ * comes back by itself each time; every state change is printed with its time.
  *
  * <p>Usage: SessionDemo address serial adminUser adminPassword [seconds] [control-fifo]
  *
  * <p>With a control fifo the demo asks the script that runs the simulator to
- * restart it ("restart") or to pass a command on to it ("sim close").
+ * restart it ("restart") or to pass a command on to it ("sim close",
+ * "sim blackhole", "sim clear").
  */
 public final class SessionDemo {
     private static final long WAIT_MS = 15_000;
@@ -193,14 +194,24 @@ public final class SessionDemo {
     private void reconnect() throws Exception {
         say("the codec restarts (it forgets the pairing)");
         send("restart");
-        comeBack();
+        comeBack(null);
         say("the codec drops the connection");
         send("sim close");
-        comeBack();
+        comeBack(null);
+        say("the codec goes silent: its socket stays open, nothing comes back (blackhole)");
+        send("sim blackhole");
+        comeBack("sim clear");
     }
 
-    private void comeBack() throws Exception {
-        if (!await(SessionState.RECONNECTING) || !await(SessionState.CONNECTED)) {
+    /** Waits for the loss and the return; lift (when not null) ends the fault once the loss is known. */
+    private void comeBack(String lift) throws Exception {
+        boolean lost = await(SessionState.RECONNECTING);
+        if (lost && lift != null) {
+            say("the session found the silence through its liveness probe; the codec speaks again in 2 s");
+            Thread.sleep(2000);
+            send(lift);
+        }
+        if (!lost || !await(SessionState.CONNECTED)) {
             throw new IllegalStateException("the session did not come back: " + session.state());
         }
         say("back; volume %d", get(session.audio().volume()));

@@ -3,7 +3,7 @@ package quorvex.kyrconnectservice.session;
 import quorvex.kyrconnectservice.AudioSystemStruct;
 
 /** A change of the codec's audio. */
-public final class AudioEvent {
+public final class AudioEvent extends KindEvent<AudioEvent.Kind> {
     /** What changed. */
     public enum Kind {
         /** The loudspeaker volume: {@link #value}. */
@@ -16,20 +16,17 @@ public final class AudioEvent {
         SYSTEM
     }
 
-    public final Kind kind;
-    public final int value;
     /** The audio record for {@link Kind#SYSTEM}, else null. */
     public final AudioSystemStruct system;
 
     AudioEvent(Kind kind, int value, AudioSystemStruct system) {
-        this.kind = kind;
-        this.value = value;
+        super(kind, value);
         this.system = system;
     }
 
     @Override
     public String toString() {
         return kind == Kind.SYSTEM ? "audio system" + (system == null ? " (unreadable)" : " volume " + system.volume
-                + (system.muted != 0 ? " muted" : "")) : "audio " + kind + " " + value;
+                + (system.muted != 0 ? " muted" : "")) : describe("audio");
     }
 }

@@ -15,11 +15,7 @@ public final class AudioOps {
 
     /** The loudspeaker volume. */
     public CompletableFuture<Integer> volume() {
-        return s.call("volume", n -> {
-            int v = n.audio.getVolume();
-            Results.checkLast(n, "volume");
-            return v;
-        });
+        return s.read("volume", n -> n.audio.getVolume());
     }
 
     public CompletableFuture<Void> setVolume(int volume) {
@@ -28,11 +24,7 @@ public final class AudioOps {
 
     /** Whether the microphones are muted. */
     public CompletableFuture<Boolean> muted() {
-        return s.call("muted", n -> {
-            boolean m = n.audio.isMuted();
-            Results.checkLast(n, "muted");
-            return m;
-        });
+        return s.read("muted", n -> n.audio.isMuted());
     }
 
     public CompletableFuture<Void> setMuted(boolean muted) {

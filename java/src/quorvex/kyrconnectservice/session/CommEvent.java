@@ -4,7 +4,7 @@ import quorvex.kyrconnectservice.CommSystemStruct;
 import quorvex.kyrconnectservice.KyrConferenceStruct;
 
 /** A change of the communication subsystem (not of one call: see {@link CallInfo}). */
-public final class CommEvent {
+public final class CommEvent extends KindEvent<CommEvent.Kind> {
     /** What changed. */
     public enum Kind {
         /** The subsystem record: {@link #system}, change flags in {@link #value}. */
@@ -17,16 +17,13 @@ public final class CommEvent {
         RECENT_CALLS_ARCHIVED
     }
 
-    public final Kind kind;
-    public final int value;
     /** For {@link Kind#SYSTEM}, else null. */
     public final CommSystemStruct system;
     /** For {@link Kind#CONFERENCE}, else null. */
     public final KyrConferenceStruct conference;
 
     CommEvent(Kind kind, int value, CommSystemStruct system, KyrConferenceStruct conference) {
-        this.kind = kind;
-        this.value = value;
+        super(kind, value);
         this.system = system;
         this.conference = conference;
     }
@@ -41,7 +38,7 @@ public final class CommEvent {
                 return "conference " + (conference == null ? "(unreadable)" : conference.index + " with "
                         + conference.numTerms + " call(s)");
             default:
-                return "comm " + kind + " " + value;
+                return describe("comm");
         }
     }
 }

@@ -1,10 +1,10 @@
 package quorvex.kyrconnectservice.session;
 
+import java.util.EnumSet;
 import java.util.List;
 import java.util.Set;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.ConcurrentHashMap;
-import java.util.concurrent.Executor;
 import java.util.concurrent.LinkedBlockingQueue;
 import java.util.concurrent.RejectedExecutionException;
 import java.util.concurrent.ScheduledFuture;
@@ -16,6 +16,7 @@ import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.atomic.AtomicReference;
 import java.util.function.Consumer;
+import java.util.function.Function;
 import java.util.function.ToIntFunction;
 import java.util.logging.Level;
 import java.util.logging.Logger;
@@ -74,8 +75,14 @@ public final class KyrSession implements AutoCloseable {
     private static final Logger LOG = Logger.getLogger("quorvex.kyrconnectservice.session");
     private static final AtomicReference<KyrSession> OPEN = new AtomicReference<>();
     private static final AtomicInteger IDS = new AtomicInteger();
-    /** How long close() waits for a native call in progress to come back. */
-    private static final long CLOSE_WAIT_MS = 40_000;
+    /**
+     * How long close() waits for the worker to end. close() disconnects first,
+     * so a native call in progress returns at once instead of after its own
+     * time-out (30 s and more on a silent codec).
+     */
+    private static final long CLOSE_WAIT_MS = 10_000;
+    private static final Set<SessionState> CONNECTED_ONLY = EnumSet.of(SessionState.CONNECTED);
+    private static final Set<SessionState> PAIRABLE = EnumSet.of(SessionState.PAIRING_REQUIRED, SessionState.CONNECTED);
 
     /**
      * Starts a session description.
@@ -86,44 +93,6 @@ public final class KyrSession implements AutoCloseable {
      */
     public static SessionBuilder builder(String address, String serialNumber) {
         return new SessionBuilder(address, serialNumber);
-    }
-
-    /** One operation on its way: completed once, on the callback executor. */
-    final class Call<T> {
-        final String operation;
-        final CompletableFuture<T> future = new CompletableFuture<>();
-        private final AtomicBoolean settled = new AtomicBoolean();
-
-        Call(String operation) {
-            this.operation = operation;
-        }
-
-        boolean settled() {
-            return settled.get();
-        }
-
-        void succeed(T value) {
-            if (settled.compareAndSet(false, true)) {
-                inFlight.remove(this);
-                out.post(() -> future.complete(value));
-            }
-        }
-
-        void fail(Throwable t) {
-            if (settled.compareAndSet(false, true)) {
-                inFlight.remove(this);
-                out.post(() -> future.completeExceptionally(t));
-            }
-        }
-
-        void fail(int code) {
-            fail(new KyrException(operation, code));
-        }
-    }
-
-    /** The body of an operation, run on the session's worker thread. */
-    interface Op<T> {
-        T run(Natives n) throws KyrException;
     }
 
     private final int id = IDS.incrementAndGet();
@@ -148,7 +117,8 @@ public final class KyrSession implements AutoCloseable {
     private ScheduledThreadPoolExecutor worker;
     private volatile Thread workerThread;
     private volatile String fingerprint;
-    private boolean setUp;
+    private volatile boolean setUp; // read by close() on the app's thread
+    private volatile boolean inConnect; // the worker is in the library's connect
     private long connectedAt;
     private int attempt; // stale scheduled attempts carry an older number
     private ScheduledFuture<?> retry;
@@ -207,33 +177,13 @@ public final class KyrSession implements AutoCloseable {
 
     // ---- the interfaces ----
 
-    public AudioOps audio() {
-        return audio;
-    }
-
-    public CommOps comm() {
-        return comm;
-    }
-
-    public DirectoryOps directory() {
-        return directory;
-    }
-
-    public CalendarOps calendar() {
-        return calendar;
-    }
-
-    public CameraOps cameras() {
-        return cameras;
-    }
-
-    public SystemOps system() {
-        return system;
-    }
-
-    public VideoOps video() {
-        return video;
-    }
+    public AudioOps audio() { return audio; }
+    public CommOps comm() { return comm; }
+    public DirectoryOps directory() { return directory; }
+    public CalendarOps calendar() { return calendar; }
+    public CameraOps cameras() { return cameras; }
+    public SystemOps system() { return system; }
+    public VideoOps video() { return video; }
 
     /**
      * The fingerprint of the codec's key (SHA-256 of its public key, 64 hex
@@ -292,36 +242,22 @@ public final class KyrSession implements AutoCloseable {
      * this pairing only (give them to the builder to re-pair by itself).
      */
     public CompletableFuture<Void> pair(String name, String password) {
-        Call<Void> c = new Call<>("pair");
-        synchronized (this) {
-            if (state != SessionState.PAIRING_REQUIRED && state != SessionState.CONNECTED) {
-                c.fail(KyrException.NO_CONNECTION);
-                return c.future;
+        return run("pair", PAIRABLE, n -> {
+            int rc = n.service.pair(name, password);
+            if (rc != 0 && !Refusals.permanent(rc)) {
+                failed(rc);
             }
-            inFlight.add(c);
-        }
-        submit(c, () -> {
-            if (c.settled()) {
-                return;
-            }
-            int rc = natives.service.pair(name, password);
-            if (rc == 0) {
-                connected();
-                c.succeed(null);
-                refresh();
-            } else {
-                c.fail(rc);
-                if (!Refusals.permanent(rc)) {
-                    failed(rc);
-                }
-            }
+            Results.check("pair", rc);
+            connected();
+            refresh();
+            return null;
         });
-        return c.future;
     }
 
     /**
      * The app's connectivity callback: the network is back, so a session
-     * waiting to reconnect tries at once.
+     * waiting to reconnect tries at once (an attempt still hanging on the
+     * old network is cut short).
      */
     public void networkAvailable() {
         synchronized (this) {
@@ -331,12 +267,18 @@ public final class KyrSession implements AutoCloseable {
             backoff.reset();
             scheduleAttempt(0);
         }
+        if (inConnect) {
+            // The library fails a connect a disconnect overtook, so a connect that just succeeded is not lost silently.
+            natives.service.disconnect();
+        }
     }
 
     /**
      * Stops everything: pending operations fail with -18, the connection is
      * closed and the native service released, the session's threads end. No
-     * listener runs after this returns.
+     * listener runs after this returns. A native call hanging on a silent
+     * codec does not hold it up: the connection is cut first, so the call
+     * returns at once.
      */
     @Override
     public void close() {
@@ -358,15 +300,11 @@ public final class KyrSession implements AutoCloseable {
         boolean fromDelivery = out.isDeliveryThread();
         try {
             if (w != null) {
-                w.execute(() -> {
-                    if (setUp) {
-                        natives.service.disconnect();
-                        if (cfg.pinnedFingerprint != null) {
-                            natives.service.setPinnedFingerprint(null);
-                        }
-                        natives.service.release();
-                    }
-                });
+                if (setUp) {
+                    // A call the worker is in (a silent codec, a hanging connect) returns -18 at once.
+                    natives.service.disconnect();
+                }
+                w.execute(this::releaseNative);
                 w.shutdown();
                 if (!w.awaitTermination(CLOSE_WAIT_MS, TimeUnit.MILLISECONDS)) {
                     LOG.warning("a native call did not come back; the session's worker is left behind");
@@ -386,11 +324,25 @@ public final class KyrSession implements AutoCloseable {
         }
     }
 
+    /** The last task of the worker: the connection goes and the native service is released. */
+    private void releaseNative() {
+        if (setUp) {
+            natives.service.disconnect();
+            // The pin and the liveness setting hold for the process: this session's go with it.
+            if (cfg.pinnedFingerprint != null) {
+                natives.service.setPinnedFingerprint(null);
+            }
+            natives.service.setLiveness(0);
+            natives.service.release();
+        }
+    }
+
     // ---- supervision (state changes under the lock, native calls on the worker) ----
 
+    /** Nothing leaves CLOSED: an attempt that ends after close() changes nothing. */
     private void moveTo(SessionState next, int code) {
         SessionState prev = state;
-        if (prev == next) {
+        if (prev == next || prev == SessionState.CLOSED) {
             return;
         }
         state = next;
@@ -425,34 +377,36 @@ public final class KyrSession implements AutoCloseable {
                 return;
             }
             setUp = true;
-            // The pin holds for the process: set for this session, removed again by close().
             int pr = cfg.pinnedFingerprint == null ? 0 : natives.service.setPinnedFingerprint(cfg.pinnedFingerprint);
             if (pr < 0) {
-                synchronized (this) {
-                    moveTo(SessionState.IDLE, pr);
-                }
+                settle(SessionState.IDLE, pr);
                 return;
             }
-        }
-        long live = (Math.max(0, cfg.liveness.toMillis()) + 999) / 1000; // whole seconds, rounded up
-        int lr = natives.setLiveness((int) Math.min(Integer.MAX_VALUE, live));
-        if (lr < 0) {
-            LOG.warning("liveness not set: " + KyrException.text(lr) + " (" + lr + ")");
+            // Kept by the library across connections.
+            long live = (Math.max(0, cfg.liveness.toMillis()) + 999) / 1000; // whole seconds, rounded up
+            int lr = natives.service.setLiveness((int) Math.min(Integer.MAX_VALUE, live));
+            if (lr < 0) {
+                LOG.warning("liveness not set: " + KyrException.text(lr) + " (" + lr + ")");
+            }
         }
         // The library answers a connect while it still believes in the old connection by dropping it
         // and nothing else, so the old one is let go first.
         natives.service.disconnect();
-        int rc = natives.service.connect(cfg.address, cfg.serialNumber, cfg.clientVersion, cfg.minServerVersion,
+        int rc;
+        inConnect = true;
+        try {
+            rc = natives.service.connect(cfg.address, cfg.serialNumber, cfg.clientVersion, cfg.minServerVersion,
                                          cfg.maxServerVersion);
+        } finally {
+            inConnect = false;
+        }
         if (rc == 0 || rc == KyrException.PAIRING_REQUIRED) {
             fingerprint = natives.service.getServerFingerprint();
         }
         if (rc == KyrException.PAIRING_REQUIRED && name != null) {
             rc = natives.service.pair(name, password);
             if (rc != 0 && Refusals.permanent(rc)) {
-                synchronized (this) {
-                    moveTo(SessionState.PAIRING_REQUIRED, rc);
-                }
+                settle(SessionState.PAIRING_REQUIRED, rc);
                 return;
             }
         }
@@ -460,17 +414,18 @@ public final class KyrSession implements AutoCloseable {
             connected();
             refresh();
         } else if (rc == KyrException.PAIRING_REQUIRED) {
-            synchronized (this) {
-                moveTo(SessionState.PAIRING_REQUIRED, rc);
-            }
+            settle(SessionState.PAIRING_REQUIRED, rc);
         } else if (Refusals.permanent(rc)) {
             natives.service.disconnect();
-            synchronized (this) {
-                moveTo(SessionState.IDLE, rc);
-            }
+            settle(SessionState.IDLE, rc);
         } else {
             failed(rc);
         }
+    }
+
+    /** An attempt ended in a state that waits for the app (pair(), start()). */
+    private synchronized void settle(SessionState next, int code) {
+        moveTo(next, code);
     }
 
     private synchronized void connected() {
@@ -565,10 +520,15 @@ public final class KyrSession implements AutoCloseable {
     // ---- operations ----
 
     /** Runs body on the worker while connected; the future fails at once with -18 otherwise. */
-    <T> CompletableFuture<T> call(String operation, Op<T> body) {
-        Call<T> c = new Call<>(operation);
+    <T> CompletableFuture<T> call(String operation, Call.Op<T> body) {
+        return run(operation, CONNECTED_ONLY, body);
+    }
+
+    /** Runs body on the worker in one of the states given; the future fails with -18 in any other. */
+    private <T> CompletableFuture<T> run(String operation, Set<SessionState> admitted, Call.Op<T> body) {
+        Call<T> c = new Call<>(operation, out, inFlight);
         synchronized (this) {
-            if (state != SessionState.CONNECTED) {
+            if (!admitted.contains(state)) {
                 if (closed.get()) {
                     // Nothing is delivered after close(): complete here.
                     c.future.completeExceptionally(new KyrException(operation, KyrException.NO_CONNECTION));
@@ -579,27 +539,31 @@ public final class KyrSession implements AutoCloseable {
             }
             inFlight.add(c);
         }
-        submit(c, () -> {
-            if (c.settled()) {
-                return;
-            }
-            synchronized (this) {
-                if (state != SessionState.CONNECTED) {
-                    c.fail(KyrException.NO_CONNECTION);
-                    return;
+        try {
+            worker.execute(() -> {
+                synchronized (this) {
+                    if (c.settled()) {
+                        return;
+                    }
+                    if (!admitted.contains(state)) {
+                        c.fail(KyrException.NO_CONNECTION);
+                        return;
+                    }
                 }
-            }
-            try {
-                c.succeed(body.run(natives));
-            } catch (KyrException e) {
-                c.fail(e);
-                if (e.code() == KyrException.NO_CONNECTION) {
-                    lost(e.code());
+                try {
+                    c.succeed(body.run(natives));
+                } catch (KyrException e) {
+                    c.fail(e);
+                    if (e.code() == KyrException.NO_CONNECTION) {
+                        lost(e.code());
+                    }
+                } catch (RuntimeException e) {
+                    c.fail(e);
                 }
-            } catch (RuntimeException e) {
-                c.fail(e);
-            }
-        });
+            });
+        } catch (RejectedExecutionException e) {
+            c.fail(KyrException.NO_CONNECTION);
+        }
         return c.future;
     }
 
@@ -611,20 +575,21 @@ public final class KyrSession implements AutoCloseable {
         });
     }
 
-    /** An operation whose native call returns nothing: the thread's last code says how it went. */
-    CompletableFuture<Void> action(String operation, Consumer<Natives> f) {
+    /** An operation whose native call has no result code: the thread's last code says how it went. */
+    <T> CompletableFuture<T> read(String operation, Function<Natives, T> f) {
         return call(operation, n -> {
-            f.accept(n);
+            T value = f.apply(n);
             Results.checkLast(n, operation);
+            return value;
+        });
+    }
+
+    /** As read, for a native call that returns nothing. */
+    CompletableFuture<Void> action(String operation, Consumer<Natives> f) {
+        return read(operation, n -> {
+            f.accept(n);
             return null;
         });
     }
 
-    private void submit(Call<?> c, Runnable r) {
-        try {
-            worker.execute(r);
-        } catch (RejectedExecutionException e) {
-            c.fail(KyrException.NO_CONNECTION);
-        }
-    }
 }

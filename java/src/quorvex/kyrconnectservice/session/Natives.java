@@ -1,7 +1,5 @@
 package quorvex.kyrconnectservice.session;
 
-import java.lang.reflect.Method;
-
 import quorvex.kyrconnectservice.AudioSubSystemInterface;
 import quorvex.kyrconnectservice.CalendarSubSystemInterface;
 import quorvex.kyrconnectservice.CommSubSystemInterface;
@@ -40,32 +38,5 @@ final class Natives {
     /** The thread's last CSAPI code: what a getter without a result code left. */
     int lastError() {
         return comm.getLastCallFailCause();
-    }
-
-    /**
-     * Sets the connection's liveness probe, where the library has one; 0
-     * when set (or not available), else the library's code.
-     */
-    int setLiveness(int seconds) {
-        Method m = LIVENESS;
-        if (m == null) {
-            return 0;
-        }
-        try {
-            return (Integer) m.invoke(service, seconds);
-        } catch (ReflectiveOperationException e) {
-            return 0;
-        }
-    }
-
-    // Liveness probing is newer than some builds of the service class.
-    private static final Method LIVENESS = lookUpLiveness();
-
-    private static Method lookUpLiveness() {
-        try {
-            return KyrConnectService.class.getMethod("setLiveness", int.class);
-        } catch (NoSuchMethodException e) {
-            return null;
-        }
     }
 }

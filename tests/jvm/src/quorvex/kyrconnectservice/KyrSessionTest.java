@@ -1,14 +1,19 @@
 package quorvex.kyrconnectservice;
 
 import static org.junit.Assert.assertEquals;
+import static org.junit.Assert.assertFalse;
 import static org.junit.Assert.assertTrue;
 
 import java.io.IOException;
+import java.time.Duration;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.List;
+import java.util.Map;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.CopyOnWriteArrayList;
+import java.util.concurrent.LinkedBlockingQueue;
+import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
 import java.util.stream.IntStream;
 
@@ -18,11 +23,14 @@ import org.junit.Test;
 import quorvex.kyrconnectservice.session.AudioEvent;
 import quorvex.kyrconnectservice.session.KyrSession;
 import quorvex.kyrconnectservice.session.SessionState;
+import quorvex.kyrconnectservice.session.SettingsEvent;
 
 /**
  * The session SDK against the codec simulator: supervision through kills
- * and restarts of the codec, pairing, refusals, delivery on the app's
- * executor, and the failure of calls while disconnected.
+ * and restarts of the codec and through a codec gone silent (the
+ * simulator's blackhole: the socket stays open, nothing is read or
+ * written), pairing, refusals, delivery on the app's executor, the failure
+ * of calls while disconnected, and close() cutting a call that hangs.
  */
 public class KyrSessionTest {
     static final String SERIAL = "KYR-SDK-0001";
@@ -59,15 +67,31 @@ public class KyrSessionTest {
         sim = startSim(port, pairing);
     }
 
-    @Test
-    public void killAndRestartReconnectsAndRePairsWithCredentialsAndReadsTheStateAgain() throws Exception {
-        sim = startSim(0, true);
-        session = probe.watch(probe.builder(sim, SERIAL).credentials(ADMIN, PASSWORD).build());
+    /** Records every audio event the session delivers. */
+    private List<AudioEvent> audioEvents() {
         List<AudioEvent> audio = new CopyOnWriteArrayList<>();
         session.addListener(AudioEvent.class, e -> {
             probe.seen();
             audio.add(e);
         });
+        return audio;
+    }
+
+    /** Waits (bounded) for a volume event among those recorded; its value. */
+    private static int awaitVolume(List<AudioEvent> audio) throws InterruptedException {
+        long end = System.currentTimeMillis() + SessionProbe.WAIT;
+        while (audio.stream().noneMatch(e -> e.kind == AudioEvent.Kind.VOLUME) && System.currentTimeMillis() < end) {
+            Thread.sleep(20);
+        }
+        return audio.stream().filter(e -> e.kind == AudioEvent.Kind.VOLUME).findFirst()
+                .orElseThrow(() -> new AssertionError("no volume event: " + audio)).value;
+    }
+
+    @Test
+    public void killAndRestartReconnectsAndRePairsWithCredentialsAndReadsTheStateAgain() throws Exception {
+        sim = startSim(0, true);
+        session = probe.watch(probe.builder(sim, SERIAL).credentials(ADMIN, PASSWORD).build());
+        List<AudioEvent> audio = audioEvents();
         session.start();
         probe.await(SessionState.CONNECTED);
         assertEquals(1, sim.count("csPair"));
@@ -86,11 +110,7 @@ public class KyrSessionTest {
         probe.await(SessionState.CONNECTED);
         assertEquals("the new codec asked for pairing and got it", 1, sim.count("csPair"));
         // The audio state is delivered again as ordinary events.
-        long end = System.currentTimeMillis() + SessionProbe.WAIT;
-        while (audio.stream().noneMatch(e -> e.kind == AudioEvent.Kind.VOLUME) && System.currentTimeMillis() < end) {
-            Thread.sleep(20);
-        }
-        assertTrue("volume after the reconnect: " + audio, audio.stream().anyMatch(e -> e.kind == AudioEvent.Kind.VOLUME));
+        awaitVolume(audio);
         assertTrue(sim.count("csCommGet") >= 1);
 
         // Operations work again and complete on the executor (the codec answers late, so the
@@ -137,6 +157,7 @@ public class KyrSessionTest {
         assertEquals(1, sim.count("csVersion"));
         session.close();
         assertEquals(SessionState.CLOSED, probe.await(SessionState.CLOSED).state);
+        assertEquals("pair() after close()", -18, SessionProbe.failure(session.pair(ADMIN, PASSWORD)));
 
         session = probe.watch(probe.builder(sim, "KYR-SDK-WRONG").build());
         session.start();
@@ -208,6 +229,15 @@ public class KyrSessionTest {
         SessionProbe.value(session.audio().setVolume(21));
     }
 
+    /** networkAvailable() and the session is connected well before any delay or time-out would pass. */
+    private void connectsSoonAfterNetworkAvailable() throws Exception {
+        long t0 = System.nanoTime();
+        session.networkAvailable();
+        probe.await(SessionState.CONNECTED);
+        long ms = (System.nanoTime() - t0) / 1_000_000;
+        assertTrue("connected " + ms + " ms after networkAvailable()", ms < 5000);
+    }
+
     @Test
     public void networkAvailableRetriesAtOnceInsteadOfWaitingOutTheDelay() throws Exception {
         sim = startSim(0, false);
@@ -220,11 +250,27 @@ public class KyrSessionTest {
         probe.await(SessionState.RECONNECTING);
         Thread.sleep(300); // the first retry went at once and failed; the next waits up to 20 s
         sim = startSim(port, false);
-        long t0 = System.nanoTime();
-        session.networkAvailable();
+        connectsSoonAfterNetworkAvailable();
+    }
+
+    @Test
+    public void networkAvailableCutsAnAttemptHangingOnASilentLink() throws Exception {
+        sim = startSim(0, false);
+        session = probe.watch(probe.builder(sim, SERIAL).build());
+        session.start();
         probe.await(SessionState.CONNECTED);
-        long ms = (System.nanoTime() - t0) / 1_000_000;
-        assertTrue("connected " + ms + " ms after networkAvailable()", ms < 5000);
+        assertEquals(List.of("blackhole: next connection"), sim.command("next blackhole"));
+        sim.command("close");
+        probe.await(SessionState.RECONNECTING);
+        // The first retry goes at once and hangs in the handshake with the silent connection.
+        long end = System.currentTimeMillis() + SessionProbe.WAIT;
+        while (sim.connections() == 0 && System.currentTimeMillis() < end) {
+            Thread.sleep(20);
+        }
+        Thread.sleep(300);
+        assertEquals("the attempt hangs", SessionState.RECONNECTING, session.state());
+        connectsSoonAfterNetworkAvailable();
+        SessionProbe.value(session.audio().volume());
     }
 
     @Test
@@ -249,5 +295,95 @@ public class KyrSessionTest {
         session = probe.watch(probe.builder(sim, SERIAL).pinnedFingerprint(fingerprint.toUpperCase()).build());
         session.start();
         probe.await(SessionState.CONNECTED);
+    }
+
+    @Test
+    public void aSettingChangedThroughTheSessionComesBackAsATypedSettingsEvent() throws Exception {
+        sim = startSim(0, false);
+        session = probe.watch(probe.builder(sim, SERIAL).build());
+        LinkedBlockingQueue<SettingsEvent> changes = new LinkedBlockingQueue<>();
+        session.addListener(SettingsEvent.class, e -> {
+            probe.seen();
+            changes.add(e);
+        });
+        session.start();
+        probe.await(SessionState.CONNECTED);
+        String key = "allow_video_on_web";
+        String flipped = "1".equals(SessionProbe.value(session.system().securitySettings()).get(key)) ? "0" : "1";
+        SessionProbe.value(session.system().setSecuritySetting(key, flipped));
+        SettingsEvent e = changes.poll(SessionProbe.WAIT, TimeUnit.MILLISECONDS);
+        assertEquals(SettingsEvent.Area.SECURITY, e == null ? null : e.area);
+        assertEquals(Map.of(key, flipped), e.values);
+        assertEquals(flipped, SessionProbe.value(session.system().securitySettings()).get(key));
+        SessionProbe.value(session.system().sleep());
+        SessionProbe.value(session.system().wake());
+        probe.assertListenersOnExecutor();
+    }
+
+    private static List<String> sessionThreads() {
+        return Thread.getAllStackTraces().keySet().stream().map(Thread::getName)
+                .filter(n -> n.startsWith("kyr-session-")).collect(Collectors.toList());
+    }
+
+    @Test
+    public void aSilentCodecIsFoundOutAndTheSessionComesBackWhenItSpeaksAgain() throws Exception {
+        sim = startSim(0, false);
+        session = probe.watch(probe.builder(sim, SERIAL).liveness(Duration.ofSeconds(1)).build());
+        List<AudioEvent> audio = audioEvents();
+        session.start();
+        probe.await(SessionState.CONNECTED);
+        SessionProbe.value(session.audio().setVolume(27));
+
+        assertEquals(List.of("blackhole: 1 connection(s)"), sim.command("blackhole"));
+        CompletableFuture<Integer> inFlight = session.audio().volume();
+        assertEquals(-18, probe.await(SessionState.RECONNECTING).code);
+        assertEquals(-18, SessionProbe.failure(inFlight));
+        assertEquals(-18, SessionProbe.failure(session.audio().volume()));
+        // Every new connection is swallowed as well: the session keeps trying and stays away.
+        List<SessionProbe.Change> meanwhile = probe.drain(1500);
+        assertTrue("nothing connected while silent: " + meanwhile,
+                   meanwhile.stream().noneMatch(c -> c.state != SessionState.RECONNECTING));
+        assertEquals(SessionState.RECONNECTING, session.state());
+
+        audio.clear();
+        sim.command("clear");
+        probe.await(SessionState.CONNECTED);
+        // What the app shows is read again and delivered as ordinary events.
+        assertEquals(27, awaitVolume(audio));
+        assertEquals(Integer.valueOf(27), SessionProbe.value(session.audio().volume()));
+        probe.assertListenersOnExecutor();
+    }
+
+    @Test
+    public void closeCutsACallHangingOnASilentCodecAndLeavesNothingBehind() throws Exception {
+        sim = startSim(0, false);
+        // No liveness probe: only close() can end the wait.
+        session = probe.watch(probe.builder(sim, SERIAL).liveness(Duration.ZERO).build());
+        session.start();
+        probe.await(SessionState.CONNECTED);
+        sim.command("blackhole");
+        CompletableFuture<Integer> hanging = session.audio().volume();
+        CompletableFuture<Void> queued = session.audio().setVolume(12);
+        Thread.sleep(500);
+        assertFalse("the codec is silent", hanging.isDone());
+
+        long t0 = System.nanoTime();
+        session.close();
+        long ms = (System.nanoTime() - t0) / 1_000_000;
+        assertTrue("close() took " + ms + " ms", ms < 4000);
+        assertEquals(-18, SessionProbe.failure(hanging));
+        assertEquals(-18, SessionProbe.failure(queued));
+        assertEquals(SessionState.CLOSED, session.state());
+        assertEquals("SDK threads after close()", List.of(), sessionThreads());
+        List<SessionProbe.Change> tail = probe.drain(300);
+        assertEquals(SessionState.CLOSED, tail.get(tail.size() - 1).state);
+        assertTrue("nothing after CLOSED", probe.drain(500).isEmpty());
+
+        // The native service was released: a new session sets it up again and connects.
+        sim.command("clear");
+        session = probe.watch(probe.builder(sim, SERIAL).build());
+        session.start();
+        probe.await(SessionState.CONNECTED);
+        SessionProbe.value(session.audio().volume());
     }
 }

@@ -64,6 +64,10 @@ public class SettingsStructTest {
             assertEquals("2", SettingsStruct.value(b2));
             assertNull("a view never reaches past the element",
                     SettingsStruct.newDirectByteBuffer(head, SettingsStruct.SIZE + 1));
+            for (long alias : new long[] {head + (1L << 32), head - (1L << 32), head | Long.MIN_VALUE}) {
+                assertNull("a value outside the 32-bit handle range names no block, not handle " + head,
+                        SettingsStruct.newDirectByteBuffer(alias, SettingsStruct.SIZE));
+            }
 
             Map<String, String> all = SettingsStruct.readList(head);
             assertEquals(Arrays.asList("mute_auto_answer", "number_of_mics", "microphone_version_0",
