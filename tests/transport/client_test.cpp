@@ -34,6 +34,7 @@ struct Sink {
   std::mutex mu;
   std::condition_variable cv;
   std::vector<std::string> msgs;
+  std::vector<int> buffered;  // ccom_client_input_buffered after each message
   int null_calls = 0;
   int calls = 0;
   int foreign_user = 0;  // handler calls whose user pointer was not this sink
@@ -76,6 +77,7 @@ int Handler(ccom_client_t *c, void *user) {
   while ((n = ccom_client_recv(c, m)) > 0) {
     std::lock_guard<std::mutex> g(s->mu);
     s->msgs.emplace_back(m->data, m->len);
+    s->buffered.push_back(ccom_client_input_buffered(c));
     s->cv.notify_all();
     if (s->one_per_call) break;
   }
@@ -181,6 +183,18 @@ TEST_P(BothModes, BufferedMessagesReachALazyHandlerWithoutWaiting) {
   ASSERT_TRUE(conn->Send(burst));
   // Forty handler calls; waiting a second between them would take 40 s.
   EXPECT_TRUE(sink.WaitFor([&] { return sink.msgs.size() == 40; }, 3000ms)) << sink.Count();
+}
+
+TEST_P(BothModes, InputBufferedTellsWhetherTheNextReceiveHasDataAlready) {
+  TestServer srv(GetParam().server, GetParam().host);
+  ASSERT_TRUE(srv.Start());
+  auto conn = ConnectTo(srv, 1);
+  ASSERT_TRUE(client && conn);
+  ASSERT_TRUE(conn->Send("{\"n\":1}{\"n\":2}{\"n\":3}"));
+  ASSERT_TRUE(sink.WaitFor([&] { return sink.msgs.size() == 3; })) << sink.Count();
+  std::lock_guard<std::mutex> g(sink.mu);
+  EXPECT_EQ(sink.buffered, (std::vector<int>{1, 1, 0}));
+  EXPECT_EQ(ccom_client_input_buffered(nullptr), 0);
 }
 
 TEST_P(BothModes, DisconnectWhileTheReaderIsBlocked) {
